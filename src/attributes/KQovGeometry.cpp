@@ -341,16 +341,35 @@ bool KQovGeometry::NodeChannelNamed(KQovNode* node, const char* name) {
     return false;
 }
 
+void KQovGeometry::SetShapeNameAside(const char* name) {
+    if (!name || KString(name).Trim().IsEmpty() || ShapeNameUsed(name, GetNode())) return;
+    // Without the memory the name is not set aside: names stay apart all the same.
+    try {
+        if (!mShapesAside) mShapesAside = std::make_unique<KNameNumbers>();
+        mShapesAside->SetAside(KNameNumbers::Folded(name));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void KQovGeometry::ForgetShapeNamesAside() {
+    mShapesAside.reset();
+}
+
 KString KQovGeometry::FreeShapeName(const char* name, KQovNode* node) {
     KString base(name ? name : "");
     if (KString(base).Trim().IsEmpty()) base = "Shape";
-    if (!ShapeNameUsed(base.Buffer(), node)) return base;
+    // A name set aside is the first shape's that gives it as it is.
+    const auto aside = [this](const char* text) {
+        return mShapesAside && mShapesAside->IsAside(KNameNumbers::Folded(text));
+    };
+    if (!ShapeNameUsed(base.Buffer(), node) && (base == (name ? name : "") || !aside(base.Buffer())))
+        return base;
     KString candidate;
     const auto free = [&](uint64_t n) {
         candidate = base;
         candidate += " ";
         candidate += std::to_string(n).c_str();
-        return !ShapeNameUsed(candidate.Buffer(), node);
+        return !ShapeNameUsed(candidate.Buffer(), node) && !aside(candidate.Buffer());
     };
     // Without the index every search starts again from 1.
     ShapeNames* index = IndexedShapeNames();
@@ -365,7 +384,9 @@ KString KQovGeometry::FreeShapeName(const char* name, KQovNode* node) {
 
 int KQovGeometry::AddShapeRenaming(KQovShape* shape, const char* name) {
     const KString given = FreeShapeName(name);
+    const std::string asideKey = mShapesAside ? KNameNumbers::Folded(given.Buffer()) : std::string();
     const int index = AddShape(shape, given.Buffer());
+    if (index >= 0 && mShapesAside) mShapesAside->ClaimAside(asideKey);
     if (index >= 0 && given != (name ? name : "")) NoteRenamed(mShapeWarnings, name, given);
     return index;
 }

@@ -14,6 +14,7 @@
 #include "foundation/KError.h"
 #include "foundation/KGapList.h"
 
+class KNameNumbers;
 class KFCurve;
 
 class KQovGeometryBase : public KQovLayerContainer {
@@ -121,6 +122,10 @@ public:
     KString FreeShapeName(const char* name) { return FreeShapeName(name, GetNode()); }
     // AddShape under FreeShapeName (name); a shape so renamed leaves a warning.
     int AddShapeRenaming(KQovShape* shape, const char* name);
+    // A name given to AddShapeRenaming later, in this order: when it needs no change, no
+    // number made for another shape takes it. Forgotten by ForgetShapeNamesAside.
+    void SetShapeNameAside(const char* name);
+    void ForgetShapeNamesAside();
     // The warnings of the shapes renamed since the last call (FreeShapeName's callers here, and
     // SetNode for names that the node's channels use), one line each; empty for none.
     KString TakeShapeWarnings();
@@ -182,6 +187,8 @@ private:
     KGapList<KQovShape> mShapes;
     // The shapes by name, letter case aside; made by a lookup among many, dropped by a rename.
     std::unique_ptr<ShapeNames> mShapeNames;
+    // Shape names set aside, letter case aside (KNameNumbers::SetAside); null for none.
+    std::unique_ptr<KNameNumbers> mShapesAside;
     KString mShapeWarnings;
     std::vector<SavedName> mSaved;
     KAffineMatrix mPivot;

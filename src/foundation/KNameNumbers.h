@@ -5,12 +5,17 @@
 // remembered as runs, so that a name repeated N times costs O(N) overall and stems numbered in
 // turn each go on from their own runs. That memory holds while names are only taken: a caller
 // that frees a name calls Clear.
+//
+// Names that need no change are set aside before any is numbered (SetAside for each, in the
+// order they are given): the first of each keeps its name, and no number makes a name set
+// aside, though it comes later.
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
+#include <unordered_set>
 
 class KNameNumbers {
 public:
@@ -30,8 +35,21 @@ public:
     // it. Allocates nothing (Find made the room), so storing the name is all that may fail;
     // a store that failed and is never taken leaves nothing claimed that is not taken.
     void Take(const std::string& stem, uint64_t number) noexcept;
-    // Forgets every stem: a name was freed, its number may be given again.
+    // Forgets every stem: a name was freed, its number may be given again. Names set aside
+    // stay so.
     void Clear() noexcept;
+    // `key` (folded where the caller's names compare so) is a name that needs no change, to
+    // be given later: ClaimAside keeps it for the first that gives it, and IsAside keeps it
+    // from every number until then.
+    void SetAside(const std::string& key) { mAside.insert(key); }
+    // True once for a key set aside: the caller gives the name unchanged, and it is then
+    // taken as any other (IsAside no longer holds it).
+    bool ClaimAside(const std::string& key) { return !mAside.empty() && mAside.erase(key) != 0; }
+    bool IsAside(const std::string& key) const {
+        return !mAside.empty() && mAside.count(key) != 0;
+    }
+    bool AnyAside() const { return !mAside.empty(); }
+    void ClearAside() noexcept { std::unordered_set<std::string>().swap(mAside); }
     // `text` in small letters (C locale): the stem of names that compare without regard to case.
     static std::string Folded(std::string text);
 
@@ -55,4 +73,5 @@ private:
     uint64_t FindFree(const std::string& stem, uint64_t first, const Test& free);
 
     std::unordered_map<std::string, Runs> mRuns;
+    std::unordered_set<std::string> mAside;  // names set aside and not yet given
 };

@@ -48,8 +48,18 @@ bool KQovWrittenNames::IsTaken(const std::string& name) const {
     return mTaken.count(Key(name)) != 0 || mTakenExactly.count(name) != 0;
 }
 
+bool KQovWrittenNames::Held(const std::string& name) const {
+    return IsTaken(name) || (mNumbers.AnyAside() && mNumbers.IsAside(Key(name)));
+}
+
 bool KQovWrittenNames::Free(const std::string& name, const std::string& tail) const {
-    return !IsTaken(name) && (tail.empty() || !IsTaken(name + tail));
+    return !Held(name) && (tail.empty() || !Held(name + tail));
+}
+
+void KQovWrittenNames::SetAside(const std::string& name) {
+    std::string reason;
+    const std::string text = Clean(name, reason);
+    if (text == name && !text.empty() && !IsTaken(text)) mNumbers.SetAside(Key(text));
 }
 
 std::string KQovWrittenNames::Clean(const std::string& name, std::string& reason) const {
@@ -115,7 +125,12 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     std::string stemKey;
     std::string text = Clean(name, reason);
     if (text.empty() && !mTerms.empty) return text;
-    if (!Free(text, tail)) {
+    // A name set aside is the first of its own: only what is taken already (a word of the
+    // file, its tail) numbers it.
+    const bool aside = text == name && mNumbers.AnyAside() && mNumbers.IsAside(Key(text));
+    const bool own = aside && !IsTaken(text) && (tail.empty() || !Held(text + tail));
+    const std::string asideKey = aside ? Key(text) : std::string();
+    if (!own && !Free(text, tail)) {
         bool reserved = mTakenExactly.count(text) != 0;
         for (const std::string& word : mTerms.reserved) reserved |= Key(word) == Key(text);
         // Letter case is the reason only where the name taken differs in it alone.
@@ -162,6 +177,7 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
             throw;
         }
     }
+    if (aside) mNumbers.ClaimAside(asideKey);
     if (numbered) {
         mNumbers.Take(stemKey, numbered);
         mNumbered = true;
@@ -175,6 +191,8 @@ void KQovWrittenNames::AddAll(std::vector<std::string>& names) {
     if (mTerms.byPlace)
         for (size_t k = 0; k < names.size(); ++k)
             if (!(placed[k] = mTerms.byPlace(names[k], k)).empty()) Reserve(placed[k]);
+    for (size_t k = 0; k < names.size(); ++k)
+        if (placed[k].empty()) SetAside(names[k]);
     for (size_t k = 0; k < names.size(); ++k) {
         if (placed[k].empty()) {
             names[k] = Add(names[k]);

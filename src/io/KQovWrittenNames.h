@@ -3,7 +3,9 @@
 // reader takes it back whole (no character it ends a name at, no more bytes than it keeps, no
 // word it reserves) and apart from every other (letter case aside where the reader folds
 // it). A name already so is written unchanged; any other is changed, and a warning line
-// names it.
+// names it. A writer that knows its names before it writes them sets them aside first
+// (SetAside, in the order it adds them): a number then never takes a name the file holds
+// further on.
 
 #include <cstring>
 #include <functional>
@@ -51,6 +53,9 @@ public:
     // too, and is taken. A name not `told` is changed without a warning (one the writer made).
     std::string Add(const std::string& name, const std::string& tail = std::string(),
                     bool told = true);
+    // `name`, to be added later in this order: when it needs no change, no number made for
+    // another name takes it, though that one is added first.
+    void SetAside(const std::string& name);
     // The `index`-th of `names` as the writer writes them: each one the reader names by its
     // place under that name (all those taken first), the others through Add.
     void AddAll(std::vector<std::string>& names);
@@ -74,6 +79,8 @@ private:
     std::string Key(const std::string& name) const;
     std::string Clean(const std::string& name, std::string& reason) const;
     bool Free(const std::string& name, const std::string& tail) const;
+    // Taken, or set aside for a name further on.
+    bool Held(const std::string& name) const;
 
     KQovNameTerms mTerms;
     std::unordered_map<std::string, std::string> mTaken;  // keys of the names taken, each

@@ -3,6 +3,7 @@
 void KQovNumberingRenamer::Reset() {
     mMet.clear();
     mNumbers.Clear();
+    mNumbers.ClearAside();
 }
 
 bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
@@ -15,13 +16,16 @@ bool KQovNumberingRenamer::Rename(KQovNamePair& names) {
 }
 
 std::string KQovNumberingRenamer::Unique(const std::string& name) {
-    if (mMet.insert(name).second) return name;
+    if (mMet.insert(name).second) {
+        mNumbers.ClaimAside(name);
+        return name;
+    }
     // Numbered names are recorded too and numbers already met are skipped, so
     // that "Bone", "Bone", "Bone1" never give "Bone1" twice.
     std::string numbered;
     const uint64_t n = mNumbers.Find(name, 1, [&](uint64_t number) {
         numbered = name + std::to_string(number);
-        return mMet.count(numbered) == 0;
+        return mMet.count(numbered) == 0 && !mNumbers.IsAside(numbered);
     });
     mMet.insert(numbered);
     mNumbers.Take(name, n);

@@ -22,7 +22,9 @@ public:
 };
 
 // The second "Bone" becomes "Bone1", the third "Bone2"; names compare exactly.
-// Numbered names count as met, so a later "Bone1" becomes "Bone11".
+// Numbered names count as met, so a later "Bone1" becomes "Bone11"; a caller that knows the
+// names before it renames them sets them aside first, and "Bone", "Bone", "Bone1" become
+// "Bone", "Bone2", "Bone1".
 class KQovNumberingRenamer : public KQovRenamer {
 public:
     void Reset() override;
@@ -32,6 +34,10 @@ public:
     bool IsTaken(const std::string& name) const { return mMet.count(name) != 0; }
     // `name` as Rename would give it, taken.
     std::string Unique(const std::string& name);
+    // `name`, to be renamed later: no number made for another name takes it.
+    void SetAside(const std::string& name) {
+        if (!mMet.count(name)) mNumbers.SetAside(name);
+    }
 
 private:
     std::unordered_set<std::string> mMet;  // every name met, as given or as made

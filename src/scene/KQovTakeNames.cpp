@@ -12,13 +12,14 @@ std::string KQovTakeNames::Add(const char* name, Clash& clash) {
                                 : eNone;
     if (clash == eNone) {
         mTaken.insert(own);
+        mNumbers.ClaimAside(own);
         return own;
     }
     const std::string stem = own.empty() ? "Take" : own;
     std::string made;
     const uint64_t n = mNumbers.Find(stem, 1, [&](uint64_t number) {
         made = stem + "_" + std::to_string(number);
-        return mTaken.count(made) == 0;
+        return mTaken.count(made) == 0 && !mNumbers.IsAside(made);
     });
     mTaken.insert(made);
     mNumbers.Take(stem, n);

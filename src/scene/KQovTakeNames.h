@@ -17,6 +17,11 @@ public:
     std::string Add(const char* name, Clash& clash);
     // A name no made name may take (a take that keeps its own).
     void Reserve(const std::string& name) { mTaken.insert(name); }
+    // The name of a take added later, in this order: when it is its take's own, no name made
+    // for another take takes it, though that one is added first.
+    void SetAside(const char* name) {
+        if (name && *name && !mTaken.count(name)) mNumbers.SetAside(name);
+    }
     // "Take "NAME" VERB as "MADE": why\n", the names quoted as in a QOV text ("a\\nb").
     static std::string Warning(const char* verb, const char* name, const std::string& made,
                                Clash clash);

@@ -151,6 +151,23 @@ TEST(KQovGeometry, ShapesOfOneNameAreNumbered) {
     EXPECT_STREQ(mesh->GetShapeName(20), "s 20");
 }
 
+// Shape names set aside before the shapes are added: a renamed shape never takes a name a
+// later shape has, letter case aside; an empty name gives way too.
+TEST(KQovGeometry, ShapeNamesSetAsideKeepTheirOwn) {
+    KQovObjectManager manager;
+    KQovMesh* mesh = manager.CreateMesh();
+    const char* const names[] = {"Smile", "smile", "Smile 1", "", "Shape", "Shape 1"};
+    for (const char* name : names) mesh->SetShapeNameAside(name);
+    for (const char* name : names) ASSERT_GE(mesh->AddShapeRenaming(manager.CreateShape(), name), 0);
+    mesh->ForgetShapeNamesAside();
+    const char* const given[] = {"Smile", "smile 2", "Smile 1", "Shape 2", "Shape", "Shape 1"};
+    for (int i = 0; i < 6; ++i) EXPECT_STREQ(mesh->GetShapeName(i), given[i]) << i;
+    // The warnings name the old and the new name.
+    const std::string warnings = mesh->TakeShapeWarnings().Buffer();
+    EXPECT_NE(warnings.find("\"smile\""), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find("\"smile 2\""), std::string::npos) << warnings;
+}
+
 TEST(KQovGeometry, AddShapeErrorsChangeNothing) {
     KQovMesh mesh(nullptr);
     auto* smile = new KQovShape(nullptr);

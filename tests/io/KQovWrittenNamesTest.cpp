@@ -4,6 +4,7 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/RefusingHeap.h"
 
@@ -39,6 +40,64 @@ TEST(KQovWrittenNames, RefusedAddTakesNothing) {
             }
             if (done) break;
         }
+    }
+}
+
+// Names set aside before any is added (as every writer that knows its names does): the first
+// of each name that needs no change keeps it, and no number, cut or clean makes a name the
+// list gives further on; a writer that adds without setting aside numbers as it goes.
+TEST(KQovWrittenNames, NamesSetAsideFirstKeepTheirOwn) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> names;  // "A|_End": the name "A" with the tail "_End"
+        std::vector<std::string> written;
+        bool aside = true;
+        bool fold = false;
+        size_t maxLength = 0;
+    };
+    const Row rows[] = {
+        {"a later own name", {"Box", "Box", "Box_1"}, {"Box", "Box_2", "Box_1"}},
+        {"numbered as it goes", {"Box", "Box", "Box_1"}, {"Box", "Box_1", "Box_1_1"}, false},
+        {"repeats past several", {"B", "B", "B", "B_2", "B_1"}, {"B", "B_3", "B_4", "B_2", "B_1"}},
+        {"letter case apart", {"Box", "box", "box_1"}, {"Box", "box", "box_1"}},
+        {"letter case folded", {"Box", "box", "BOX_1"}, {"Box", "box_2", "BOX_1"}, true, true},
+        {"cleaned gives way", {"a b", "a_b"}, {"a_b_1", "a_b"}},
+        {"cut gives way", {"abcdefgh", "abcdef", "abcd_1"}, {"abcd_2", "abcdef", "abcd_1"}, true,
+         false, 6},
+        {"a word of the file", {"GLOBAL", "GLOBAL_1"}, {"GLOBAL_2", "GLOBAL_1"}},
+        {"a tail taken", {"A_End", "A|_End", "A_1"}, {"A_End", "A_2", "A_1"}},
+        {"a later tail name", {"A|_End", "A_End"}, {"A_1", "A_End"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        KQovNameTerms terms;
+        terms.format = "T";
+        terms.foldCase = row.fold;
+        terms.maxLength = row.maxLength;
+        terms.reserved = {"GLOBAL"};
+        KQovWrittenNames names(terms);
+        std::vector<std::pair<std::string, std::string>> split;
+        for (const std::string& name : row.names) {
+            const size_t bar = name.find('|');
+            split.emplace_back(name.substr(0, bar),
+                               bar == std::string::npos ? "" : name.substr(bar + 1));
+        }
+        if (row.aside)
+            for (const auto& [name, tail] : split) names.SetAside(name);
+        std::vector<std::string> written;
+        for (const auto& [name, tail] : split) written.push_back(names.Add(name, tail));
+        EXPECT_EQ(written, row.written);
+        // Each name changed is told with its old and its new name.
+        int changed = 0;
+        for (size_t i = 0; i < written.size(); ++i) {
+            if (written[i] == split[i].first) continue;
+            ++changed;
+            EXPECT_NE(names.GetWarnings().find("\"" + split[i].first + "\" written as \"" +
+                                               written[i] + "\""),
+                      std::string::npos)
+                << names.GetWarnings();
+        }
+        EXPECT_EQ(names.GetChangedCount(), changed);
     }
 }
 

@@ -203,6 +203,25 @@ TEST(KQovNumberingRenamer, NumbersRepeatsAndNeverGivesANameTwice) {
     }
 }
 
+// Names set aside before any is renamed: a name the list gives further on is never made for
+// an earlier one, and the first of each name keeps it.
+TEST(KQovNumberingRenamer, NamesSetAsideFirstKeepTheirOwn) {
+    const Names cases[][2] = {
+        {{"Bone", "Bone", "Bone1"}, {"Bone", "Bone2", "Bone1"}},
+        {{"Bone", "Bone", "Bone", "Bone2", "Bone1"}, {"Bone", "Bone3", "Bone4", "Bone2", "Bone1"}},
+        {{"Bone1", "Bone", "Bone", "Bone1"}, {"Bone1", "Bone", "Bone2", "Bone11"}},
+        {{"Door", "Door", "Door1", "door1"}, {"Door", "Door2", "Door1", "door1"}},
+    };
+    for (const auto& c : cases) {
+        KQovNumberingRenamer renamer;
+        for (const std::string& name : c[0]) renamer.SetAside(name);
+        EXPECT_EQ(RenameAll(renamer, c[0]), c[1]);
+        // A reset forgets the names set aside too.
+        renamer.Reset();
+        EXPECT_EQ(RenameAll(renamer, {"Bone", "Bone"}), (Names{"Bone", "Bone1"}));
+    }
+}
+
 TEST(KStripNamePrefix, TextAfterTheFirstSeparator) {
     const char* cases[][2] = {{"Model::Arm", "Arm"}, {"Arm", "Arm"}, {"a::b::c", "b::c"},
                               {"x::", ""},           {"a:b", "a:b"}, {"", ""}};

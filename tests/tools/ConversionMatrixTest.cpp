@@ -796,7 +796,7 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
         bool numbered = false;  // markers named like the ones writers number
     };
     const NameRow rows[] = {
-        {eMeshes, "obj", true, true},         {eMeshes, "dxf", true, true},
+        {eMeshes, "obj", false, true},        {eMeshes, "dxf", true, true},
         {eMeshes, "3ds", false, true},        {eSkeleton, "bvh", false, true},
         {eSkeleton, "htr", false, true},      {eSkeleton, "amc", false, true},
         {eMarkers, "trc", true, true},        {eMarkers, "c3d", true, true},
@@ -931,6 +931,95 @@ TEST(ConversionMatrix, EveryNameComesBackDistinct) {
         for (const std::string& name : alone.names)
             EXPECT_TRUE(apart.insert(row.foldCase ? independent::Lower(name) : name).second)
                 << name;
+    }
+}
+
+// A name that needs no change keeps it, though an earlier repeat is numbered past it: every
+// writer that numbers names sets its names aside first. Each format's own separator and letter
+// case: "Box_1" beside "Box1" and "box"; materials "wood", "wood", "wood1".
+TEST(ConversionMatrix, NamesThatNeedNoChangeAreKept) {
+    struct KeptRow {
+        Content content;
+        const char* extension;
+        std::vector<std::string> kept;  // names that come back as they are
+    };
+    const std::vector<std::string> names = {"Box", "Box", "Box_1", "Box1", "box", "Box_2"};
+    const KeptRow rows[] = {
+        {eMeshes, "obj", {"Box", "Box_1", "Box1", "box", "Box_2", "wood", "wood1"}},
+        {eMeshes, "dxf", {"Box", "Box_1", "Box1", "Box_2"}},
+        {eMeshes, "3ds", {"Box", "Box_1", "Box1", "box", "Box_2", "wood", "wood1"}},
+        {eSkeleton, "bvh", {"Box", "Box_1", "Box1", "box", "Box_2"}},
+        {eSkeleton, "htr", {"Box", "Box_1", "Box1", "box", "Box_2"}},
+        {eSkeleton, "asf", {"Box", "Box_1", "Box1", "box", "Box_2"}},
+        {eMarkers, "trc", {"Box", "Box_1", "Box1", "Box_2"}},
+        {eMarkers, "c3d", {"Box", "Box_1", "Box1", "Box_2"}},
+        {eMarkers, "vpm", {"Box", "Box_1", "Box1", "box", "Box_2"}},
+    };
+    TempTestFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const KeptRow& row : rows) {
+        SCOPED_TRACE(std::string(kContentNames[row.content]) + " -> " + row.extension);
+        TestScene written;
+        KQovObjectManager& m = written.manager;
+        if (row.content == eMeshes) {
+            const char* const materials[] = {"wood", "wood", "wood1"};
+            for (size_t k = 0; k < names.size(); ++k) {
+                KQovNode* node = m.CreateNode(names[k].c_str());
+                KQovMaterial* material = m.CreateMaterial(materials[k % 3]);
+                node->SetNodeAttribute(Cube(m, 1.0, material, material, nullptr));
+                KMotionSetRestTransform(node, KVector4(3.0 * double(k), 0, 0), KVector4());
+                written.scene->GetRootNode()->AddChild(node);
+            }
+        } else if (row.content == eSkeleton) {
+            KQovNode* chain = written.scene->GetRootNode();
+            for (size_t k = 0; k <= names.size(); ++k) {
+                KQovNode* node = m.CreateNode(k ? names[k - 1].c_str() : "Top");
+                KQovSkeleton* skeleton = m.CreateSkeleton();
+                skeleton->SetSkeletonType(k ? KQovSkeleton::eLimbNode : KQovSkeleton::eRoot);
+                node->SetNodeAttribute(skeleton);
+                KMotionSetRestTransform(node, KVector4(0, k ? 10 : 0, 0), KVector4());
+                chain->AddChild(node);
+                chain = node;
+            }
+            StoreTake(written.scene, KTime::eFRAMES30, 0, 2);
+        } else {
+            AddClashingMarkers(written, names);
+        }
+        const std::string path = folder / (std::string("kept.") + row.extension);
+        std::string error, status;
+        ASSERT_TRUE(WriteScene(written, path, error, &status)) << error;
+        TestScene read;
+        std::unique_ptr<KStreamOptions> options;
+        ASSERT_TRUE(ReadScene(read, path, options, error)) << error;
+        std::vector<KQovNode*> after;
+        CollectNodes(read.scene->GetRootNode(), after);
+        std::multiset<std::string> back;
+        for (KQovNode* node : after)
+            if (node->GetNodeAttribute() && !KMotionIsReaderEndNode(node))
+                back.insert(node->GetNameWithoutPrefix().Buffer());
+        for (int i = 0; i < read.manager.GetMaterialCount(); ++i)
+            back.insert(read.manager.GetMaterial(i)->GetNameWithoutPrefix().Buffer());
+        for (const std::string& name : row.kept)
+            EXPECT_EQ(back.count(name), 1u) << name << "\n" << status;
+        // The second "Box" is told under its new name, which is none of the file's own.
+        const size_t told = status.find("\"Box\" written as \"");
+        ASSERT_NE(told, std::string::npos) << status;
+        const std::string given = status.substr(told + 18, status.find('"', told + 18) - told - 18);
+        EXPECT_EQ(std::count(names.begin(), names.end(), given), 0) << status;
+        EXPECT_EQ(back.count(given), 1u) << status;
+        // Read apart from the library: each name once, the kept ones among them.
+        independent::Motion alone;
+        if (std::string(row.extension) == "bvh") alone = independent::ReadBvh(path);
+        if (std::string(row.extension) == "htr") alone = independent::ReadHtr(path);
+        if (std::string(row.extension) == "trc") alone = independent::ReadTrc(path);
+        EXPECT_EQ(alone.error, "");
+        std::set<std::string> apart(alone.names.begin(), alone.names.end());
+        EXPECT_EQ(apart.size(), alone.names.size());
+        for (const std::string& name : row.kept) {
+            if (!alone.names.empty()) {
+                EXPECT_EQ(apart.count(name), 1u) << name;
+            }
+        }
     }
 }
 

@@ -272,6 +272,7 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
         Refuse(surface, t.GetError().GetErrorText());
         return nullptr;
     }
+    for (int s = 0; s < surface.GetShapeCount(); ++s) mesh->SetShapeNameAside(surface.GetShapeName(s));
     for (int s = 0; s < surface.GetShapeCount(); ++s) {
         KQovShape* source = surface.GetShape(s);
         t.SetControlPoints(source->GetControlPoints().GetArray(), grid.uCount, grid.vCount);
@@ -283,6 +284,7 @@ KQovMesh* TessellateSurface(KQovObjectManager* manager, KQovGeometry& surface,
         if (mesh->AddShapeRenaming(shape, surface.GetShapeName(s)) < 0)
             KQovDisposeShape(manager, shape);
     }
+    mesh->ForgetShapeNamesAside();
     ConvertLinks(surface, *mesh, table);
     BuildGridPolygons(*mesh, w, h, grid.uClosed, grid.vClosed);
     return mesh.release();

@@ -64,11 +64,24 @@ const char* KUniqueNameTable::Insert(int32_t id, const std::string& text) {
     return stored.c_str();
 }
 
+void KUniqueNameTable::SetAside(const char* name) {
+    if (!name || !*name) return;
+    size_t p = 0;
+    const std::string t = SplitName(name, p);
+    if (t == name && !Taken(t)) mNumbers.SetAside(KNameNumbers::Folded(t));
+}
+
 const char* KUniqueNameTable::Add(const char* name, int32_t id) {
     if (!name || !*name) return nullptr;
     size_t p = 0;
     std::string t = SplitName(name, p);
-    if (!Taken(t)) return Insert(id, t);
+    // A name set aside is kept by the first that gives it as it is.
+    if (!Taken(t) && (t == name || !Aside(t))) {
+        const std::string key = mNumbers.AnyAside() ? KNameNumbers::Folded(t) : std::string();
+        const char* stored = Insert(id, t);
+        mNumbers.ClaimAside(key);
+        return stored;
+    }
 
     uint64_t k = 1;
     if (p < t.size()) {
@@ -87,7 +100,7 @@ const char* KUniqueNameTable::Add(const char* name, int32_t id) {
     const uint64_t n = mNumbers.Find(stem, k, [&](uint64_t number) {
         t.resize(p);
         t += std::to_string(number);
-        return !Taken(t);
+        return !Taken(t) && !Aside(t);
     });
     const char* stored = Insert(id, t);
     mNumbers.Take(stem, n);
@@ -103,5 +116,6 @@ const char* KUniqueNameTable::GetName(int32_t id) const {
 void KUniqueNameTable::Clear() {
     mStored.clear();
     mNumbers.Clear();
+    mNumbers.ClearAside();
     mEntries.clear();
 }

@@ -18,6 +18,9 @@ public:
 
     // The stored text (valid until Clear), or null for a null or empty name.
     const char* Add(const char* name, int32_t id);
+    // `name`, to be added later: when SplitName keeps it as it is, no number made for another
+    // name takes it, though that one is added first.
+    void SetAside(const char* name);
     // The text last stored under the id, null when none.
     const char* GetName(int32_t id) const;
     void Clear();
@@ -44,6 +47,9 @@ private:
     bool Taken(std::string_view text) {
         ++mProbes;
         return mStored.count(text) != 0;
+    }
+    bool Aside(const std::string& text) const {
+        return mNumbers.AnyAside() && mNumbers.IsAside(KNameNumbers::Folded(text));
     }
     const char* Insert(int32_t id, const std::string& text);
 

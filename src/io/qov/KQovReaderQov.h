@@ -17,6 +17,7 @@
 #include "io/qov/KQovPropertyFieldFile.h"
 
 class KImage;
+struct KQovNameTerms;
 class KQovCamera;
 class KQovFieldReader;
 class KQovCameraSwitcher;
@@ -60,6 +61,11 @@ class KQovReaderQov : public KQovReader {
 public:
     KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer);
     ~KQovReaderQov() override;
+
+    // How a version-5 file's user property names are read (KQovWrittenNames): a property's
+    // channel, and the property made from its record, are found by the whole name, letter
+    // case aside, and so are the node's own channels.
+    static KQovNameTerms UserPropertyNameTerms();
 
     bool FileOpen(const char* fileName) override;
     bool FileClose() override;

@@ -92,7 +92,15 @@ void ReadClusterFields(KQovFieldFile& file, ClusterFields& out) {
 bool KQovReaderQov::ReadShapes(KQovGeometry* geometry) {
     if (!Switch(KStreamOptionsQov::eShapes)) return true;
     mModelShapes.clear();
-    while (mFile->FieldReadBegin("Shape")) {
+    // The shapes' names set aside first: a renamed one never takes a later one's name.
+    const int shapes = mFile->FieldReadGetOccurrenceCount("Shape");
+    for (int k = 0; k < shapes; ++k)
+        if (mFile->FieldReadBegin("Shape", k)) {
+            geometry->SetShapeNameAside(mFile->FieldReadC());
+            mFile->FieldReadEnd();
+        }
+    for (bool more = shapes > 0 && mFile->FieldReadBegin("Shape", 0); more;
+         more = mFile->FieldReadBegin("Shape")) {
         if (KQovShape* shape = mManager->CreateShape()) {
             const KString name = mFile->FieldReadC();
             ReadShapeContent(shape, geometry);
@@ -105,6 +113,7 @@ bool KQovReaderQov::ReadShapes(KQovGeometry* geometry) {
         }
         mFile->FieldReadEnd();
     }
+    geometry->ForgetShapeNamesAside();
     return true;
 }
 

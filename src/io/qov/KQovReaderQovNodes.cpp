@@ -29,6 +29,7 @@
 #include "foundation/KColor.h"
 #include "foundation/KLocale.h"
 #include "foundation/KThreadScratch.h"
+#include "io/KQovWrittenNames.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KDataType.h"
 #include "scene/KProperty.h"
@@ -201,6 +202,16 @@ void KQovReaderQov::ReadPivots(KQovNode* node) {
         CloseBlock();
     }
     CloseBlock();
+}
+
+KQovNameTerms KQovReaderQov::UserPropertyNameTerms() {
+    KQovNameTerms terms;
+    terms.format = "version-5 QOV";
+    terms.foldCase = true;
+    terms.splitters = "";
+    terms.controls = false;
+    terms.empty = "";
+    return terms;
 }
 
 namespace {

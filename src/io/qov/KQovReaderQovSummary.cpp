@@ -95,7 +95,15 @@ bool KQovReaderQov::ReadTakeList() {
     bool ok = true;
     if (file->FieldReadBlockBegin()) {
         mOptions->currentTakeName = file->FieldReadC("Current", "");
-        while (file->FieldReadBegin("Take")) {
+        // The takes' names set aside first, as ReadTakes and the read-ahead set them.
+        const int takes = file->FieldReadGetOccurrenceCount("Take");
+        for (int k = 0; k < takes; ++k)
+            if (file->FieldReadBegin("Take", k)) {
+                unique.SetAside(file->FieldReadC());
+                file->FieldReadEnd();
+            }
+        for (bool more = takes > 0 && file->FieldReadBegin("Take", 0); more;
+             more = file->FieldReadBegin("Take")) {
             KQovTakeInfo take;
             take.name = file->FieldReadC();
             if (file->FieldReadBlockBegin()) {

@@ -452,6 +452,13 @@ void KQovReaderQov::StartKeysAhead() {
         if (index == KQovFieldReader::kNoRecord) break;
         KQovFieldReader::Record record = tree->GetRecord(index);
         KQovFieldReader::Value value;
+        if (tree->NextValue(record, value)) unique.SetAside(tree->ToText(value));
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t index = tree->GetOccurrence(takes, takeName, i);
+        if (index == KQovFieldReader::kNoRecord) break;
+        KQovFieldReader::Record record = tree->GetRecord(index);
+        KQovFieldReader::Value value;
         if (record.child < 0 || !tree->NextValue(record, value)) continue;
         KQovTakeNames::Clash clash;
         const std::string name = unique.Add(tree->ToText(value), clash);
@@ -469,7 +476,14 @@ bool KQovReaderQov::ReadTakes(KQovScene* scene) {
     const auto selected = SelectedTakes(*mOptions);
     // Named as the take list names them (ReadTakeList): every take under a name of its own.
     KQovTakeNames unique;
-    while (mFile->FieldReadBegin("Take")) {
+    const int takes = mFile->FieldReadGetOccurrenceCount("Take");
+    for (int k = 0; k < takes; ++k)
+        if (mFile->FieldReadBegin("Take", k)) {
+            unique.SetAside(mFile->FieldReadC());
+            mFile->FieldReadEnd();
+        }
+    for (bool more = takes > 0 && mFile->FieldReadBegin("Take", 0); more;
+         more = mFile->FieldReadBegin("Take")) {
         const KString name = mFile->FieldReadC();
         KQovTakeNames::Clash clash;
         const std::string made = unique.Add(name.Buffer(), clash);

@@ -27,6 +27,7 @@
 #include "foundation/KThreadScratch.h"
 #include "io/KQovWrittenNames.h"
 #include "io/qov/KQovPropertyFieldFile.h"
+#include "io/qov/KQovReaderQov.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovNode.h"
@@ -352,17 +353,10 @@ KQovWriterQov5::UserNames KQovWriterQov5::UserPropertyNames(KQovNode* node) {
         written.push_back(i);
     }
     if (written.empty()) return names;
-    // The reader finds a property's channel, and names the property it makes from its record,
-    // by the whole name, letter case aside; the node's own channels are found so too.
-    KQovNameTerms terms;
-    terms.format = "version-5 QOV";
+    KQovNameTerms terms = KQovReaderQov::UserPropertyNameTerms();
     const std::string object =
         "Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) + "\" user property";
     terms.object = object.c_str();
-    terms.foldCase = true;
-    terms.splitters = "";
-    terms.controls = false;
-    terms.empty = "";
     KQovWrittenNames taken(terms);
     KQovPropertyHandler* set = node->GetPropertyHandler();
     for (int i = 0; set && i < set->GetPropertyCount(); ++i) {

@@ -20,6 +20,7 @@
 #include "attributes/KQovNurb.h"
 #include "attributes/KQovPatch.h"
 #include "foundation/KLocale.h"
+#include "foundation/KNameNumbers.h"
 #include "foundation/KQuotedText.h"
 #include "io/KQovIOHooks.h"
 #include "io/KStreamOptionsQov.h"
@@ -271,23 +272,35 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
     for (const KQovNode* node : models)
         clash |= !taken.insert(node->GetName()).second || isOwn(node);
     if (!clash) return;
-    for (const std::string& name : own) taken.insert(name);
-    std::unordered_set<std::string_view> kept(own.begin(), own.end());
-    std::unordered_map<std::string, int> next;  // per name, the first number not yet tried
+    // Names that need no change are set aside before any is numbered: the first node of each
+    // keeps it, and no number takes a name a later node has.
+    KNameNumbers numbers;
+    for (const KQovNode* node : models)
+        if (node != switcher && !isOwn(node)) numbers.SetAside(node->GetName());
+    std::unordered_set<std::string_view> given(own.begin(), own.end());
+    const auto held = [&given, &numbers](const std::string& name) {
+        return given.count(name) != 0 || numbers.IsAside(name);
+    };
     int renamed = 0;
     for (const KQovNode* node : models) {
         const std::string_view name = node->GetName();
         const bool ownName = isOwn(node);
-        if (node == switcher || (!ownName && kept.insert(name).second)) continue;
-        int& n = next.emplace(std::string(name), 1).first->second;
+        if (node == switcher) continue;
+        if (!ownName && numbers.ClaimAside(std::string(name))) {
+            given.insert(name);
+            continue;
+        }
+        const std::string stem(name);
         std::string made;
-        do made = std::string(name) + KFormatC("_%d", n++);
-        while (taken.count(made) != 0);
+        const uint64_t n = numbers.Find(stem, 1, [&](uint64_t k) {
+            made = stem + "_" + std::to_string(k);
+            return !held(made);
+        });
         const std::string_view stored = mWrittenNames.emplace(node, std::move(made)).first->second;
+        numbers.Take(stem, n);
         // Poses name nodes by text: one naming "Scene" names the first node so named.
         if (ownName) mFirstWrittenAs.emplace(std::string(name), std::string(stored));
-        taken.insert(stored);
-        kept.insert(stored);
+        given.insert(stored);
         if (++renamed > kNamesWarnedOne) continue;
         mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
                             KQovMessageText(KQovStripPrefix(node->GetName()).Buffer()).c_str(),
@@ -305,13 +318,13 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         const KQovNode* end = node->GetChildCount() == 1 ? node->GetChild(0) : nullptr;
         if (joint == mWrittenNames.end() || !end || end->GetChildCount() != 0 ||
             mWrittenNames.count(end) || end->GetName() != std::string(node->GetName()) + "_End" ||
-            taken.count(joint->second + "_End"))
+            held(joint->second + "_End"))
             continue;
         ends.emplace_back(end, joint->second + "_End");
     }
     for (auto& [end, made] : ends) {
         const std::string_view stored = mWrittenNames.emplace(end, std::move(made)).first->second;
-        taken.insert(stored);
+        given.insert(stored);
         if (++renamed > kNamesWarnedOne) continue;
         mStatus += KFormatC("Node \"%s\" written as \"%s\": its joint was renamed\n",
                             KQovMessageText(KQovStripPrefix(end->GetName()).Buffer()).c_str(),

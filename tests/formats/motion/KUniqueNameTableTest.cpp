@@ -62,6 +62,24 @@ TEST(KUniqueNameTable, ClashingNamesGetNumbers) {
     }
 }
 
+// Labels set aside before any is added: a number never makes a label the file gives further
+// on, letter case aside; a label changed on its way in (blanks around) gives way to it.
+TEST(KUniqueNameTable, LabelsSetAsideKeepTheirOwn) {
+    const AddCase cases[] = {
+        {"later own name", {"LASI", "LASI", "LASI 1"}, {"LASI", "LASI 2", "LASI 1"}},
+        {"later own number", {"M1", "M1", "M2", "m3"}, {"M1", "M4", "M2", "m3"}},
+        {"trimmed gives way", {" Hip", "Hip"}, {"Hip 1", "Hip"}},
+        {"case twin", {"HEAD", "head", "head 1"}, {"HEAD", "head 2", "head 1"}},
+    };
+    for (const AddCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        KUniqueNameTable table;
+        for (const char* name : c.added) table.SetAside(name);
+        for (size_t i = 0; i < c.added.size(); ++i)
+            EXPECT_STREQ(table.Add(c.added[i], int32_t(i + 1)), c.stored[i]) << i;
+    }
+}
+
 TEST(KUniqueNameTable, CutNamesLeaveRoomForTheirNumber) {
     KUniqueNameTable table;
     const std::string name(2000, 'n');

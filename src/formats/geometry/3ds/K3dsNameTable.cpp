@@ -2,22 +2,18 @@
 
 #include <algorithm>
 
+#include "formats/geometry/3ds/KQovReader3ds.h"
+
 void K3dsNameTable::Reset() {
-    // The 3DS reader keeps a name's bytes as they are and tells names apart by letter case.
-    KQovNameTerms terms;
-    terms.format = "3DS";
-    terms.splitters = "";
-    terms.controls = false;
+    KQovNameTerms terms = KQovReader3ds::NameTerms();
     terms.cutRoom = 3;
-    terms.empty = "";
     terms.numberSeparator = "";
     // Nodes and materials share the names handed out.
     terms.clashReason = "another node or material has that name";
-    terms.reserved = {kRootNodeCut3ds, kDummyName3ds};
     mNames = std::make_unique<KQovWrittenNames>(std::move(terms));
 }
 
-bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit, bool told, const char* object) {
+std::string K3dsNameTable::Prepare(const KQovNamePair& names, int limit, bool& told) {
     const KString stripped = KStripNamePrefix(names.currentName);
     std::string name(stripped.Buffer(), static_cast<size_t>(stripped.GetLen()));
     // A dummy the reader named after its instance ("$$$DUMMY.Box") is written under that
@@ -29,6 +25,16 @@ bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit, bool told, co
         told = false;
     }
     mNames->SetMaxLength(static_cast<size_t>(std::max(limit, 4)));
+    return name;
+}
+
+void K3dsNameTable::SetAside(const KQovNamePair& names, int limit) {
+    bool told = false;
+    mNames->SetAside(Prepare(names, limit, told));
+}
+
+bool K3dsNameTable::RenameToLength(KQovNamePair& names, int limit, bool told, const char* object) {
+    const std::string name = Prepare(names, limit, told);
     mNames->SetObject(object);
     const std::string written = mNames->Add(name, std::string(), told);
     names.currentName = KString(written.c_str(), static_cast<int>(written.size()));

@@ -29,6 +29,9 @@ public:
     // naming the object as `object`.
     bool RenameToLength(KQovNamePair& names, int limit, bool told = false,
                         const char* object = "Node");
+    // A name renamed later to `limit` bytes (KQovWrittenNames::SetAside): when it needs no
+    // change, no number taken for another takes it.
+    void SetAside(const KQovNamePair& names, int limit);
     // One line per told name changed (counted past a few).
     std::string GetWarnings() const { return mNames ? mNames->GetWarnings() : std::string(); }
 
@@ -40,5 +43,8 @@ public:
     std::unique_ptr<KQovRenamer> Create() override { return std::make_unique<K3dsNameTable>(); }
 
 private:
+    // The name written for `names` before it is made unique; `told` false for a dummy's.
+    std::string Prepare(const KQovNamePair& names, int limit, bool& told);
+
     std::unique_ptr<KQovWrittenNames> mNames;
 };

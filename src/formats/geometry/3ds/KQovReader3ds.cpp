@@ -14,6 +14,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/KQovTexture.h"
 #include "formats/geometry/3ds/Axes3ds.h"
+#include "formats/geometry/3ds/K3dsNameTable.h"
 #include "formats/geometry/3ds/Keyframe3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
 #include "formats/geometry/3ds/MaterialConvert3ds.h"
@@ -24,6 +25,7 @@
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
 #include "foundation/KQuotedText.h"
+#include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsBase.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KQovGlobalSettings.h"
@@ -756,4 +758,14 @@ bool KQovReader3ds::ReadTracks(const TrackReading3ds& reading) {
                                                        *mCameraMotions[i], reading))
             return false;
     return true;
+}
+
+KQovNameTerms KQovReader3ds::NameTerms() {
+    KQovNameTerms terms;
+    terms.format = "3DS";
+    terms.splitters = "";
+    terms.controls = false;
+    terms.empty = "";
+    terms.reserved = {kRootNodeCut3ds, kDummyName3ds};
+    return terms;
 }

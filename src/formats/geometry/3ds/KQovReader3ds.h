@@ -27,10 +27,16 @@ class KQovMesh;
 class KQovTexture;
 struct TrackReading3ds;
 
+struct KQovNameTerms;
 class KQovReader3ds : public KQovReader {
 public:
     explicit KQovReader3ds(KQovObjectManager* manager);
     ~KQovReader3ds() override;
+
+    // How the reader takes names (KQovWrittenNames): a name's bytes as they are, names apart
+    // in letter case alone apart; the key-frame dummy's object name and the reference node's
+    // cut name stand for something else.
+    static KQovNameTerms NameTerms();
 
     bool FileOpen(const char* fileName) override;
     bool FileClose() override;

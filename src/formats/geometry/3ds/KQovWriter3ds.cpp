@@ -151,6 +151,10 @@ void KQovWriter3ds::RenameForWrite() {
         object->SetNamePair(std::move(names));
     };
     for (int i = 0; i < mManager->GetNodeCount(); ++i)
+        mNames.SetAside(mManager->GetNode(i)->GetNamePair(), kObjectNameBytes3ds);
+    for (int i = 0; i < mManager->GetMaterialCount(); ++i)
+        mNames.SetAside(mManager->GetMaterial(i)->GetNamePair(), kMaterialNameBytes3ds);
+    for (int i = 0; i < mManager->GetNodeCount(); ++i)
         rename(mManager->GetNode(i), kObjectNameBytes3ds,
                mManager->GetNode(i)->GetParent() != nullptr && written.count(mManager->GetNode(i)),
                "Node");

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovMesh.h"
@@ -76,8 +77,48 @@ KQovMaterial* KDxfDrawingReader::GetMaterial(int colour) {
     return mMaterials[colour];
 }
 
-std::string KDxfDrawingReader::UniqueName(const std::string& name) {
-    return mNames.Unique(name);
+void KDxfDrawingReader::NameNodes() {
+    // Parents before children, in file order; instances nest no deeper than kMaxInsertDepth.
+    std::vector<KDxfNodeRecord*> order;
+    std::vector<KDxfNodeList*> lists{&mNodes};
+    std::vector<size_t> at{0};
+    while (!lists.empty()) {
+        if (at.back() == lists.back()->size()) {
+            lists.pop_back();
+            at.pop_back();
+            continue;
+        }
+        KDxfNodeRecord* record = (*lists.back())[at.back()++].get();
+        order.push_back(record);
+        lists.push_back(&record->children);
+        at.push_back(0);
+    }
+    for (const KDxfNodeRecord* record : order)
+        if (record->naming != KDxfNodeRecord::eKept) mNames.SetAside(record->name);
+    // Instances of a block numbered past each other go untold; one numbered past a mesh of
+    // another kind (a layer) is told, one by one, and past a few counted.
+    constexpr int kInstancesToldOne = 20;
+    int instances = 0;
+    std::unordered_map<std::string, bool> heldByInstance;  // per name kept, whose it is
+    for (KDxfNodeRecord* record : order) {
+        if (record->naming == KDxfNodeRecord::eKept) continue;
+        const std::string given = mNames.Unique(record->name);
+        if (given == record->name)
+            heldByInstance.emplace(given, record->naming == KDxfNodeRecord::eInstance);
+        if (given != record->name && record->naming == KDxfNodeRecord::eLayer)
+            mStatus += "Layer \"" + KQovMessageText(record->told) + "\" read as \"" +
+                       KQovMessageText(given) + "\": " +
+                       (record->name == record->told ? "" : "blanks around a name are dropped; ") +
+                       "another mesh has the name\n";
+        if (given != record->name && record->naming == KDxfNodeRecord::eInstance &&
+            !heldByInstance[record->name] && ++instances <= kInstancesToldOne)
+            mStatus += "Instance of block \"" + KQovMessageText(record->told) + "\" read as \"" +
+                       KQovMessageText(given) + "\": another mesh has the name\n";
+        record->name = given;
+    }
+    if (instances > kInstancesToldOne)
+        mStatus += std::to_string(instances - kInstancesToldOne) + " more block instance" +
+                   (instances - kInstancesToldOne == 1 ? "" : "s") + " read renamed\n";
 }
 
 bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
@@ -88,6 +129,7 @@ bool KDxfDrawingReader::Next(int& code, std::string_view& value) {
 
 bool KDxfDrawingReader::Read(std::string_view text) {
     const bool read = ReadSections(text);
+    NameNodes();
     // Entities left out, counted: "1 <one>" or "N <many>".
     const auto tell = [this](int count, const char* one, const char* many) {
         if (count > 0)
@@ -288,7 +330,7 @@ bool KDxfDrawingReader::ReadEntitiesByEntity(KDxfNodeList& parent) {
                      known))
             return false;
         if (!known || collection.GetPoints().GetCount() == 0) return true;
-        auto node = MakeNode(UniqueName(std::string(type)), collection);
+        auto node = MakeNode(std::string(type), collection);
         node->wireFrame = type == "LINE";
         parent.push_back(std::move(node));
         return true;
@@ -305,26 +347,12 @@ bool KDxfDrawingReader::ReadEntitiesByLayer(KDxfNodeList& parent) {
         return Collect(type, mWeld, true, pick, known);
     });
     // A layer keeps its own name; one that reads as another's (blanks around it aside) is
-    // numbered past every name of the file, and told.
-    std::set<std::string> own;
-    for (const auto& [layer, collection] : layers) {
-        const std::string name(KDxfGroupReader::Trimmed(layer));
-        if (collection.GetPoints().GetCount() > 0 && !mNames.IsTaken(name) &&
-            own.insert(name).second)
-            UniqueName(name);
-    }
+    // numbered past every name of the file, and told (NameNodes).
     for (const auto& [layer, collection] : layers) {
         if (collection.GetPoints().GetCount() == 0) continue;
-        std::string name(KDxfGroupReader::Trimmed(layer));
-        if (!own.erase(name)) {
-            const std::string given = UniqueName(name);
-            mStatus += "Layer \"" + KQovMessageText(layer) + "\" read as \"" +
-                       KQovMessageText(given) +
-                       "\": " + (name == layer ? "" : "blanks around a name are dropped; ") +
-                       "another mesh has the name\n";
-            name = given;
-        }
-        auto node = MakeNode(name, collection);
+        auto node = MakeNode(std::string(KDxfGroupReader::Trimmed(layer)), collection);
+        node->naming = KDxfNodeRecord::eLayer;
+        node->told = layer;
         auto it = mLayers.find(layer);
         node->visible = it == mLayers.end() || it->second >= 0;
         parent.push_back(std::move(node));
@@ -337,6 +365,8 @@ bool KDxfDrawingReader::ReadBlock(KDxfNodeList& parent, const std::string& name,
                                   int depth) {
     auto node = std::make_unique<KDxfNodeRecord>();
     node->name = name;
+    node->naming = topLevel ? KDxfNodeRecord::eKept : KDxfNodeRecord::eInstance;
+    node->told = insert.block;
     KDxfCollection collection;
     bool geometry = false;
     const bool ended = ReadSection([&](std::string_view type) {
@@ -478,8 +508,8 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
                     }
                     ++mInstances;
                     mOpenBlocks.push_back(insert.block);
-                    ReadBlock(parent, UniqueName(std::string(KDxfGroupReader::Trimmed(insert.block))),
-                              cell, base, false, depth);
+                    ReadBlock(parent, std::string(KDxfGroupReader::Trimmed(insert.block)), cell, base,
+                              false, depth);
                     mOpenBlocks.pop_back();
                 }
             mEntities.SetBlock(outer);

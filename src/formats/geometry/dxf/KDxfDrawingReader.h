@@ -24,6 +24,11 @@ struct KDxfNodeRecord {
     ~KDxfNodeRecord();
 
     std::string name;
+    // How the name is made apart from the others: numbered where it repeats (a word names
+    // a layer or a block instance so numbered, by `told`, its name in the file), or kept.
+    enum ENaming { eNumbered, eLayer, eInstance, eKept };
+    ENaming naming = eNumbered;
+    std::string told;
     std::unique_ptr<KQovMesh> mesh;  // null for a block of nested instances only
     bool visible = true;
     bool wireFrame = false;
@@ -110,7 +115,9 @@ private:
     bool LeftOut(std::string_view type);
     std::unique_ptr<KDxfNodeRecord> MakeNode(const std::string& name,
                                              const KDxfCollection& collection);
-    std::string UniqueName(const std::string& name);
+    // Every node apart from the others once the file is read: names that repeat no earlier
+    // one are set aside first, so a number never takes a name the file gives further on.
+    void NameNodes();
 
     const int mMode;
     const bool mWeld;

@@ -5,6 +5,7 @@
 #include "attributes/KQovMesh.h"
 #include "attributes/geometry/KQovPolygonTriangulation.h"
 #include "formats/geometry/KQovGeometryContent.h"
+#include "formats/geometry/dxf/KDxfNames.h"
 #include "formats/geometry/dxf/KDxfPalette.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
@@ -48,22 +49,6 @@ void KDxfWriter::Point(const char* code, double value) {
     Group(code, buffer);
 }
 
-namespace {
-
-// Layer names hold letters, digits, '$', '-' and '_'; readers take them alike without regard
-// to case.
-KQovNameTerms LayerTerms() {
-    KQovNameTerms terms;
-    terms.format = "DXF";
-    terms.allowed = "$-_";
-    terms.foldCase = true;
-    terms.empty = "_";
-    terms.numberSeparator = "";
-    return terms;
-}
-
-}  // namespace
-
 int KDxfWriter::MeshColour(const KQovMesh& mesh) {
     const int count = mesh.GetMaterialCount(0);
     return count > 0 ? ColourOf(mesh.GetMaterial(count - 1, 0)) : 0;
@@ -82,8 +67,9 @@ std::string KDxfWriter::Compose(const std::vector<KDxfMeshEntry>& meshes, bool t
     mOut.clear();
     mStatus.clear();
     mNumberRefused = false;
-    KQovWrittenNames names(LayerTerms());
+    KQovWrittenNames names(KDxfLayerNameTerms());
     std::vector<std::string> layers;
+    for (const KDxfMeshEntry& e : meshes) names.SetAside(e.name);
     for (const KDxfMeshEntry& e : meshes) layers.push_back(names.Add(e.name));
     mStatus += names.GetWarnings();
     std::vector<int> colours;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "formats/geometry/obj/KObjNames.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
@@ -410,9 +411,7 @@ bool KObjParser::Dispatch(KTextLineReader& lines, std::string_view keyword, std:
     } else if (keyword[0] == '#' || keyword == "mg" || keyword == "o" || keyword == "step" ||
                keyword == "bmat") {
     } else if (keyword == "g") {
-        std::string name(rest.empty() ? std::string_view("default") : rest);
-        const size_t blank = name.find_first_of(" \t");
-        if (blank != std::string::npos) name[blank] = '_';
+        std::string name = KObjNames::GroupName(rest);
         if (name != mGroupName) {
             mGroupName = name;
             mGroup = nullptr;

@@ -90,19 +90,6 @@ bool KObjTextWriter::CreateMaterialFile() {
     return true;
 }
 
-KQovNameTerms KObjTextWriter::MaterialNameTerms() {
-    KQovNameTerms terms;
-    terms.format = "OBJ";
-    terms.object = "Material";
-    terms.splitReason = "other OBJ readers end a material name at a blank";
-    terms.splitters = " \t\r\n\v\f";
-    terms.controls = false;
-    terms.trailing = "\\";
-    terms.foldCase = true;
-    terms.numberSeparator = "";
-    return terms;
-}
-
 int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& material, bool told) {
     const std::string unique = mWrittenNames.Add(name, std::string(), told);
     mMaterialNames.push_back(unique);

@@ -10,6 +10,7 @@
 #include "formats/geometry/KTextureCopies.h"
 #include "formats/geometry/obj/KObjRecords.h"
 #include "foundation/KFileStream.h"
+#include "formats/geometry/obj/KObjNames.h"
 #include "io/KQovWrittenNames.h"
 #include "scene/KQovRenamer.h"
 
@@ -34,12 +35,14 @@ public:
     // Opens the MTL file beside the OBJ file and writes the mtllib line; false with a status
     // line when it cannot be created (usemtl lines are written all the same).
     bool CreateMaterialFile();
-    // A name unique among the written materials, letter case aside, blanks replaced by "_"; a
+    // A name unique among the written materials, blanks replaced by "_"; a
     // repeated name gets "1", then "2" ... appended. Writes its newmtl block when the MTL file
     // is open. A material of no name of its own (`told` false) is renamed without a warning.
     int AddMaterial(const std::string& name, const KObjMaterial& material, bool told = true);
     // Counts `name` as used, so a material of that name (in its letter case) gets a number.
     void ReserveMaterialName(const std::string& name) { mWrittenNames.Reserve(name, true); }
+    // A material name added later (KQovWrittenNames::SetAside).
+    void SetAsideMaterialName(const std::string& name) { mWrittenNames.SetAside(name); }
     // A line per material name changed (KQovWrittenNames).
     std::string GetNameWarnings() const { return mWrittenNames.GetWarnings(); }
     const std::string& GetMaterialName(int index) const { return mMaterialNames[index]; }
@@ -78,7 +81,6 @@ private:
     void Flush(KFileStream& file, std::string& buffer, bool force);
     // The -s, -o and -clamp options of a map that lies otherwise than by default.
     void AppendMapOptions(const KObjMapPlacement& placement);
-    static KQovNameTerms MaterialNameTerms();
 
     KFileStream mObj;
     KFileStream mMtl;
@@ -92,7 +94,7 @@ private:
     KQovNumberingRenamer mGroupNames;
     // Material names: the reader takes a usemtl line's rest, blanks included, and names alike
     // without regard to case as one material.
-    KQovWrittenNames mWrittenNames{MaterialNameTerms()};
+    KQovWrittenNames mWrittenNames{KObjNames::MaterialTerms()};
     int mVertexBase = 1, mUVBase = 1, mNormalBase = 1;
     bool mFailed = false;
     bool mNumberRefused = false;

@@ -86,6 +86,10 @@ bool KQovReaderObj::Read(KQovScene* scene, KStreamOptions* options) {
         return false;
     }
     CreateMaterials();
+    // Nodes are named as their groups, numbered where names repeat (a surface of a group
+    // of faces): names given once are set aside first.
+    for (const KObjSurface& surface : mParser.GetSurfaces()) mRenamer.SetAside(surface.group);
+    for (const auto& group : mParser.GetGroups()) mRenamer.SetAside(group.first);
     for (const KObjSurface& surface : mParser.GetSurfaces()) {
         KQovNurb* nurb = CreateNurbFromSurface(surface);
         KQovNamePair names(surface.group.c_str());

@@ -183,16 +183,8 @@ bool KQovWriterObj::DoWrite(KQovScene* scene, KStreamOptions* options) {
     }
     KQovStillPose pose(*scene, &LocalMatrix);
     mPose = &pose;
-    // The reader takes a group name to the end of its line, its first blank as '_', a line
-    // ending in a backslash on into the next, and groups of names alike without regard to case
-    // as one.
-    KQovNameTerms terms;
-    terms.format = "OBJ";
-    terms.splitters = " \t\r\n\v\f";
-    terms.controls = false;
-    terms.trailing = "\\";
-    terms.foldCase = true;
-    KQovWrittenNames names(terms);
+    KQovWrittenNames names(KObjNames::GroupTerms());
+    SetNamesAside(root, names);
     mNames = &names;
     WriteNode(root);
     mPose = nullptr;
@@ -229,6 +221,26 @@ void KQovWriterObj::PrepareNodes(KQovNode* root) {
                 !KQovShadingScene::TexturesOfModelOnly(node).empty() ||
                 !KQovShadingScene::MaterialsOfModelOnly(node).empty())
                 mMaterialsUsed = true;
+}
+
+void KQovWriterObj::SetNamesAside(KQovNode* root, KQovWrittenNames& groups) {
+    // The names of the groups and materials written, as far as the nodes tell before they are
+    // written, in the order they are written.
+    for (KQovNode* node : KQovListNodes(root)) {
+        KQovNodeAttribute* attribute = node->GetNodeAttribute();
+        const int type = attribute ? attribute->GetAttributeType() : -1;
+        if (!dynamic_cast<KQovMesh*>(attribute) && type != KQovNodeAttribute::eMesh &&
+            type != KQovNodeAttribute::eNurb && type != KQovNodeAttribute::ePatch)
+            continue;
+        groups.SetAside(node->GetNameWithoutPrefix().Buffer());
+        if (!mMaterialsUsed) continue;
+        auto* geometry = dynamic_cast<KQovGeometry*>(attribute);
+        for (int m = 0; geometry && m < geometry->GetMaterialCount(0); ++m)
+            if (const KQovMaterial* material = geometry->GetMaterial(m, 0))
+                mText->SetAsideMaterialName(material->GetNameWithoutPrefix().Buffer());
+        for (const KQovMaterial* material : KQovShadingScene::MaterialsOfModelOnly(node))
+            if (material) mText->SetAsideMaterialName(material->GetNameWithoutPrefix().Buffer());
+    }
 }
 
 void KQovWriterObj::WriteNode(KQovNode* root) {

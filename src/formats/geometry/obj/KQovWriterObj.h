@@ -39,6 +39,7 @@ public:
 
 private:
     void PrepareNodes(KQovNode* node);
+    void SetNamesAside(KQovNode* root, KQovWrittenNames& groups);
     void WriteNode(KQovNode* node);
     void WriteOneNode(KQovNode* node);
     // `source` is the node's own geometry, which holds the shape weights.

@@ -6,7 +6,9 @@
 #include <unordered_map>
 
 #include "formats/motion/asf/KQovAsfScene.h"
+#include "foundation/KLocale.h"
 #include "foundation/KQuotedText.h"
+#include "io/KQovWrittenNames.h"
 
 namespace {
 
@@ -413,4 +415,24 @@ void KMotionFileAsf::WriteSkeleton(const KQovAsfScene& scene) {
         Printf(0, "\n");
     }
     Printf(1, "%s\n", "end");
+}
+
+KQovNameTerms KMotionFileAsf::NameTerms(const bool* parent) {
+    // A name is one word of at most kMaxName bytes; a line beginning with '#' is a comment,
+    // with ':' a keyword, with a digit (signed or not) an AMC frame number, with the word
+    // "begin" or "end" (a parent's line of the hierarchy) a list's bound; "root" is the root
+    // bone's.
+    KQovNameTerms terms;
+    terms.format = "ASF";
+    terms.splitters = " \t,()\r\n";
+    terms.splitReason =
+        "the ASF reader ends a name at a blank, tab, comma, parenthesis or line break";
+    terms.maxLength = KAsfBone::kMaxName;
+    terms.leading = "#:0123456789";
+    terms.reserved = {"root"};
+    terms.startsWord = [parent](const std::string& name) {
+        return (name.size() > 1 && (name[0] == '-' || name[0] == '+') && KIsDigit(name[1])) ||
+               (*parent && BlockWord(name.c_str()) >= 0);
+    };
+    return terms;
 }

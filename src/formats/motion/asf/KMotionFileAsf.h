@@ -5,6 +5,7 @@
 #include "formats/motion/KMotionFile.h"
 
 class KQovAsfScene;
+struct KQovNameTerms;
 struct KAsfBone;
 
 class KMotionFileAsf : public KMotionFile {
@@ -21,6 +22,9 @@ public:
     // 0 when `text` is the word "begin", 1 when "end" (any case), else -1: a hierarchy line
     // beginning with that word opens or closes the list rather than naming a parent.
     static int BlockWord(const char* text);
+    // How the reader takes a bone's name back (KQovWrittenNames); `*parent` tells whether the
+    // name begins a line of the hierarchy, as a parent's does.
+    static KQovNameTerms NameTerms(const bool* parent);
 
 private:
     bool AtSection() const;

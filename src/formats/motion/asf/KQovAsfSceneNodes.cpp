@@ -346,25 +346,15 @@ void KQovAsfScene::BuildFromNodes(KQovNode* root) {
 }
 
 void KQovAsfScene::NameBones() {
-    // A name is one word of at most 50 bytes; a line beginning with '#' is a comment, with ':'
-    // a keyword, with a digit (signed or not) an AMC frame number, with the word "begin" or
-    // "end" (a parent's line of the hierarchy) a list's bound; "root" is the root bone's.
-    KQovNameTerms terms;
-    terms.format = "ASF";
-    terms.splitters = " \t,()\r\n";
-    terms.splitReason =
-        "the ASF reader ends a name at a blank, tab, comma, parenthesis or line break";
-    terms.maxLength = KAsfBone::kMaxName;
-    terms.leading = "#:0123456789";
-    terms.reserved = {"root"};
     bool parent = false;
-    terms.startsWord = [&parent](const std::string& name) {
-        return (name.size() > 1 && (name[0] == '-' || name[0] == '+') && KIsDigit(name[1])) ||
-               (parent && KMotionFileAsf::BlockWord(name.c_str()) >= 0);
-    };
-    KQovWrittenNames names(terms);
+    KQovWrittenNames names(KMotionFileAsf::NameTerms(&parent));
     const std::vector<KAsfBone*> bones = GetBones();
     // Bones of nodes first: a bone made between them ("Dummy") gives way to a node's name.
+    for (KAsfBone* bone : bones)
+        if (bone->parent && bone->node) {
+            parent = !bone->children.empty();
+            names.SetAside(bone->name);
+        }
     for (int pass = 0; pass < 2; ++pass) {
         for (KAsfBone* bone : bones) {
             if (!bone->parent || (bone->node != nullptr) != (pass == 0)) continue;

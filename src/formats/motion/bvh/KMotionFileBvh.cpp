@@ -9,6 +9,7 @@
 #include "foundation/KMatrix.h"
 #include "foundation/KTreeWalk.h"
 #include "io/KStreamOptionsMotion.h"
+#include "io/KQovWrittenNames.h"
 
 namespace {
 
@@ -292,4 +293,13 @@ void KMotionFileBvh::WriteFrame() {
         Printf(0, "%g %g %g ", yxz[2], yxz[1], yxz[0]);
     }
     Printf(0, "\n");
+}
+
+KQovNameTerms KMotionFileBvh::NameTerms() {
+    // The reader takes a name to the end of its line, blanks and all; a tab or a line break
+    // in it would break the line, and a blank other readers end a name at.
+    KQovNameTerms terms;
+    terms.format = "BVH";
+    terms.splitReason = "a BVH name ends at a blank or tab in most readers";
+    return terms;
 }

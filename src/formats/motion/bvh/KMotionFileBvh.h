@@ -12,6 +12,7 @@
 #include "foundation/KVector4.h"
 
 class KStreamOptionsMotion;
+struct KQovNameTerms;
 
 // Channel codes, the indices of the channel words.
 enum {
@@ -44,6 +45,9 @@ struct KBvhJoint {
 class KMotionFileBvh : public KMotionFile {
 public:
     explicit KMotionFileBvh(bool report);
+
+    // How the reader takes a joint's name back (KQovWrittenNames).
+    static KQovNameTerms NameTerms();
 
     // From the start: the joint tree and the motion header; the position is then on the
     // first frame line.

@@ -50,6 +50,15 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
         KBvhJoint* parent;
         KVector4 scale;
     };
+    // The joints' names set aside first, in the order they are written.
+    std::vector<KQovNode*> ahead{top};
+    while (!ahead.empty()) {
+        KQovNode* node = ahead.back();
+        ahead.pop_back();
+        if ((node != top || topParent) && KMotionIsEndSite(node)) continue;
+        names.SetAside(node->GetNameWithoutPrefix().Buffer());
+        for (int i = node->GetChildCount(); i-- > 0;) ahead.push_back(node->GetChild(i));
+    }
     std::vector<Pending> stack{{top, topParent, topScale}};
     while (!stack.empty()) {
         const Pending pending = stack.back();
@@ -134,12 +143,7 @@ bool KQovWriterBvh::DoWrite(KQovScene* scene, KStreamOptions* base) {
     const bool global = options.GetSetting(13) == 1;
     mNodes.clear();
     mScales.clear();
-    // The reader takes a name to the end of its line, blanks and all; a tab or a line break
-    // in it would break the line, and a blank other readers end a name at.
-    KQovNameTerms terms;
-    terms.format = "BVH";
-    terms.splitReason = "a BVH name ends at a blank or tab in most readers";
-    KQovWrittenNames names(terms);
+    KQovWrittenNames names(KMotionFileBvh::NameTerms());
     AddJoints(root, nullptr, KVector4(1.0, 1.0, 1.0), names);
     mStatus += names.GetWarnings().c_str();
     const auto& joints = mFile->GetJoints();

@@ -13,6 +13,7 @@
 #include "foundation/KIniFile.h"
 #include "foundation/KLocale.h"
 #include "io/KStreamOptionsMotion.h"
+#include "io/KQovWrittenNames.h"
 
 namespace {
 
@@ -469,4 +470,16 @@ void KMotionFileHtr::WriteSegments(int frames, int frameRate, int boneAxis) {
         }
     }
     WriteEndOfFile();
+}
+
+KQovNameTerms KMotionFileHtr::NameTerms() {
+    // Names are tokens of their lines, of at most kMaxName bytes; "GLOBAL" is the root's
+    // parent; a line beginning with a section's name in any case begins that section.
+    KQovNameTerms terms;
+    terms.format = "HTR";
+    terms.maxLength = kMaxName;
+    terms.leading = "#";
+    terms.reserved = {"GLOBAL"};
+    terms.startsWord = [](const std::string& name) { return IsSectionStart(name); };
+    return terms;
 }

@@ -14,6 +14,7 @@
 #include "foundation/KMatrix.h"
 
 class KQovNode;
+struct KQovNameTerms;
 class KStreamOptionsMotion;
 
 struct KHtrSegment {
@@ -86,6 +87,8 @@ public:
     static KMatrix BoneAxisMatrix(int axis);
     // True when a line beginning with `text` would begin a section.
     static bool IsSectionStart(const std::string& text);
+    // How the reader takes a segment's name back (KQovWrittenNames).
+    static KQovNameTerms NameTerms();
 
 private:
     bool ReadHeaderLine(KStreamOptionsMotion* options);

@@ -114,6 +114,15 @@ void KQovWriterHtr::ComputeBasePositions(KQovNode* top, int topParent, const KMa
         KMatrix p;
         bool hasP;
     };
+    // The segments' names set aside first, in the order they are written.
+    std::vector<KQovNode*> ahead{top};
+    while (!ahead.empty()) {
+        KQovNode* node = ahead.back();
+        ahead.pop_back();
+        if (IsEndSite(node)) continue;
+        names.SetAside(node->GetNameWithoutPrefix().Buffer());
+        for (int i = node->GetChildCount(); i-- > 0;) ahead.push_back(node->GetChild(i));
+    }
     std::vector<Pending> pending{{top, topParent, topP, topHasP}};
     while (!pending.empty()) {
         const Pending at = pending.back();
@@ -294,15 +303,7 @@ bool KQovWriterHtr::DoWrite(KQovScene* scene, KStreamOptions* base) {
     mSegments.clear();
     // Only a rest pose gives the base positions such keys are measured from.
     mRestOnNodes = restPose && RestLeftOnNodes(root);
-    // Names are tokens of their lines, of at most 255 bytes; "GLOBAL" is the root's parent; a
-    // line beginning with a section's name in any case begins that section.
-    KQovNameTerms terms;
-    terms.format = "HTR";
-    terms.maxLength = 255;
-    terms.leading = "#";
-    terms.reserved = {"GLOBAL"};
-    terms.startsWord = [](const std::string& name) { return KMotionFileHtr::IsSectionStart(name); };
-    KQovWrittenNames names(terms);
+    KQovWrittenNames names(KMotionFileHtr::NameTerms());
     ComputeBasePositions(root, -1, p, hasP, restPose, names);
     mStatus += names.GetWarnings().c_str();
 

@@ -116,10 +116,12 @@ void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStream
     constexpr int kToldOne = 20;
     KUniqueNameTable table;
     std::unordered_set<std::string> stored;  // as stored, letter case kept
+    std::unordered_set<std::string> folded;  // the same, letter case aside
     int told = 0;
     auto tell = [&](const std::string& text) {
         if (++told <= kToldOne) options.Message("Warning", text.c_str(), "Ok");
     };
+    for (const std::string& name : names) table.SetAside(name.c_str());
     for (size_t i = 0; i < names.size(); ++i) {
         const char* made = table.Add(names[i].c_str(), int32_t(i + 1));
         if (!made) continue;
@@ -135,14 +137,17 @@ void KQovOpticalReader::MakeNamesUnique(std::vector<std::string>& names, KStream
                           : "blanks around a label are dropped";
             if (plain != made)
                 why += std::string(why.empty() ? "" : "; ") +
-                       (stored.count(plain) ? "an earlier label has that name"
-                                            : "an earlier label reads the same, letter case aside");
+                       (stored.count(plain)   ? "an earlier label has that name"
+                        : folded.count(KNameNumbers::Folded(plain))
+                            ? "an earlier label reads the same, letter case aside"
+                            : "a later label has that name");
             tell("Label \"" + KQovMessageText(names[i].substr(0, 40)) +
                  (names[i].size() > 40 ? "..." : "") + "\" read as \"" +
                  KQovMessageText(std::string(made).substr(0, 40)) +
                  (std::strlen(made) > 40 ? "..." : "") + "\": " + why);
         }
         stored.insert(made);
+        folded.insert(KNameNumbers::Folded(made));
         names[i] = made;
     }
     if (told > kToldOne)

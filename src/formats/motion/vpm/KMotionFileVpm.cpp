@@ -1,4 +1,5 @@
 #include "formats/motion/vpm/KMotionFileVpm.h"
+#include "io/KQovWrittenNames.h"
 
 namespace {
 
@@ -63,4 +64,11 @@ bool KMotionFileVpm::WriteFrame(const KVector4& t, const KVector4& r, const KVec
     const double k = kInchesPerCentimetre;
     return Printf(0, "%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", t[0] * k, t[1] * k, t[2] * k, r[0],
                   r[1], r[2], s[0] * 100.0, s[1] * 100.0, s[2] * 100.0) >= 0;
+}
+
+KQovNameTerms KMotionFileVpm::NameTerms() {
+    KQovNameTerms terms;
+    terms.format = "VPM";
+    terms.maxLength = kTokenStringMaximum;
+    return terms;
 }

@@ -8,6 +8,8 @@
 #include "foundation/KString.h"
 #include "foundation/KVector4.h"
 
+struct KQovNameTerms;
+
 class KMotionFileVpm : public KMotionFile {
 public:
     KMotionFileVpm();
@@ -21,6 +23,10 @@ public:
     bool SkipColumnLines();
     // The next line: translation in centimetres, rotation in degrees; scaling is always 1.
     bool ReadFrame(KVector4& translation, KVector4& rotation, KVector4& scaling);
+
+    // How the reader takes a segment's name back (KQovWrittenNames): one token of its line,
+    // of at most kTokenStringMaximum bytes.
+    static KQovNameTerms NameTerms();
 
     bool WriteHeader(const char* name, int frames, double frameTime);
     bool WriteColumnLines();

@@ -63,19 +63,19 @@ bool KQovWriterVpm::DoWrite(KQovScene* scene, KStreamOptions* base) {
     }
     bool ok = true;
     const KVector4 unit(1.0, 1.0, 1.0, 1.0);
-    // The reader keeps a token of 1023 bytes and refuses a file whose names repeat.
-    KQovNameTerms terms;
-    terms.format = "VPM";
-    terms.maxLength = 1023;
-    KQovWrittenNames names(terms);
-    for (size_t k = 0; ok && k < markers; ++k) {
-        options->Progress(0, "Writing VPM nodes", float(k * 50.0 / markers + 50.0));
+    // The reader refuses a file whose names repeat.
+    KQovWrittenNames names(KMotionFileVpm::NameTerms());
+    const auto bare = [this](size_t k) {
         const std::string full = mMarkers.GetNode(k)->GetName();
         const size_t colon = full.rfind(':');
+        return colon == std::string::npos ? full : full.substr(colon + 1);
+    };
+    for (size_t k = 0; k < markers; ++k) names.SetAside(bare(k));
+    for (size_t k = 0; ok && k < markers; ++k) {
+        options->Progress(0, "Writing VPM nodes", float(k * 50.0 / markers + 50.0));
         // The name is one token of its line: a blank in it ("LASI 1", a renamed repeat) would
         // read back as another segment's name.
-        const std::string name =
-            names.Add(colon == std::string::npos ? full : full.substr(colon + 1));
+        const std::string name = names.Add(bare(k));
         ok = mFile->WriteHeader(name.c_str(), frames, period.GetSecondDouble()) &&
              mFile->WriteColumnLines();
         for (int f = 0; ok && f < frames; ++f) {

@@ -92,12 +92,34 @@ TEST(KDxfDrawingReader, Files) {
          1, true, "DOOR"},
         {"a block that inserts itself through another", DxfEntities("0|INSERT|2|LOOP|0|LINE|11|1|", kDoorBlock), 1,
          true, "LOOP LINE"},
+        // Names that need no change keep them: instances and layers numbered past all of them.
+        {"instances numbered past a later instance's and a layer's name",
+         DxfEntities("0|INSERT|2|DOOR|0|INSERT|2|DOOR|0|INSERT|2|DOOR1|0|LINE|8|DOOR2|11|1|"
+                     "0|LINE|8|DOOR|11|1|",
+                     std::string(kDoorBlock).insert(19, "0|BLOCK|2|DOOR1|0|LINE|11|1|0|ENDBLK|")),
+         0, true, "DOOR DOOR3 DOOR1 DOOR4 DOOR2"},
+        {"entities numbered past a later block's name",
+         DxfEntities("0|LINE|11|1|0|LINE|11|1|0|INSERT|2|LINE1|",
+                     "0|SECTION|2|BLOCKS|0|BLOCK|2|LINE1|0|LINE|11|1|0|ENDBLK|0|ENDSEC|"),
+         1, true, "LINE LINE2 LINE1"},
     };
     for (const Case& c : cases) {
         KDxfDrawingReader reader(c.mode, true);
         EXPECT_EQ(reader.Read(c.text), c.result) << c.name;
         EXPECT_EQ(Names(reader.GetNodes()), c.names) << c.name;
     }
+    // A layer numbered is told; an instance numbered past another instance of its block is
+    // not, past an entity's mesh it is.
+    KDxfDrawingReader layers(0, true);
+    layers.Read(cases[std::size(cases) - 2].text);
+    EXPECT_EQ(layers.GetStatus(),
+              "Layer \"DOOR\" read as \"DOOR4\": another mesh has the name\n");
+    KDxfDrawingReader entities(1, true);
+    entities.Read(DxfEntities("0|LINE|11|1|0|INSERT|2|LINE|",
+                              "0|SECTION|2|BLOCKS|0|BLOCK|2|LINE|0|LINE|11|1|0|ENDBLK|0|ENDSEC|"));
+    EXPECT_EQ(Names(entities.GetNodes()), "LINE LINE1");
+    EXPECT_EQ(entities.GetStatus(),
+              "Instance of block \"LINE\" read as \"LINE1\": another mesh has the name\n");
 }
 
 // What a read leaves out is told, a kind at a time, each entity once however often its

@@ -124,9 +124,9 @@ TEST(ObjTextWriter, CornersNumberingNamesAndFailures) {
     m.diffuseMap = out / "tex.png";
     EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("my mat", m)), "my_mat");
     EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("my mat", KObjMaterial())), "my_mat1");
-    // The reader takes names alike without regard to case as one, and a line ending in a
+    // The reader keeps names apart in letter case alone apart, and takes a line ending in a
     // backslash on into the next.
-    EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("My_Mat", KObjMaterial())), "My_Mat2");
+    EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("My_Mat", KObjMaterial())), "My_Mat");
     EXPECT_EQ(writer.GetMaterialName(writer.AddMaterial("end\\", KObjMaterial())), "end\\_");
     KObjWriteGroup g;
     g.name = "a b";
