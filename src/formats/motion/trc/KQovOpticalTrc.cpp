@@ -91,6 +91,15 @@ std::unique_ptr<KMarkerFileInterface> KQovReaderTrc::CreateMotionFile(const char
     return OpenTrc(path, "r");
 }
 
+KStreamOptions* KQovReaderTrc::GetReadOptions(bool allowScan) {
+    mTimeCodeError = 0;
+    std::unique_ptr<KStreamOptions> options(KQovOpticalReader::GetReadOptions(allowScan));
+    if (!options || mTimeCodeError == 0) return options.release();
+    mError.SetErrorWithText(eFileNotOpened,
+                            KReadFileError(mTimeCodePath.Buffer(), mTimeCodeError).c_str());
+    return nullptr;
+}
+
 void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     for (int setting : {3, 4, 6}) options.SetSetting(setting, 1);
     const KString path = KChangeFileExtension(mFileName.Buffer(), ".tc");
@@ -110,6 +119,11 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     // Three short lines: anything past a few kilobytes is not a time-code file.
     std::string text(kTimeCodeFileLimit, '\0');
     text.resize(stream.Read(&text[0], kTimeCodeFileLimit));
+    if (const int error = stream.GetReadError()) {
+        mTimeCodePath = path;
+        mTimeCodeError = error;
+        return;
+    }
     KTime start;
     if (KTrcParseTimeCode(text, start))
         options.SetStartTime(start);

@@ -11,12 +11,21 @@ class KQovReaderTrc : public KQovOpticalReader {
 public:
     explicit KQovReaderTrc(KQovObjectManager* manager);
 
+    // None, with the error, when the time-code file was opened but its reading failed: a
+    // failed read is no time code missing.
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
     bool IsTextFormat() const override { return true; }
     // Settings 3, 4 and 6 on; the start from the time-code file when there is one and the
     // caller agrees.
     void InitOptions(KStreamOptionsMotion& options) override;
+
+private:
+    // The time-code file whose reading failed and the system's error number; 0 when none did.
+    KString mTimeCodePath;
+    int mTimeCodeError = 0;
 };
 
 class KQovWriterTrc : public KQovOpticalWriter {
