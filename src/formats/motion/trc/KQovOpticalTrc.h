@@ -11,8 +11,9 @@ class KQovReaderTrc : public KQovOpticalReader {
 public:
     explicit KQovReaderTrc(KQovObjectManager* manager);
 
-    // None, with the error, when the time-code file was opened but its reading failed: a
-    // failed read is no time code missing.
+    // None, with the error, when the time-code file could not be read (opened but its reading
+    // failed, or not opened for want of memory or by a failing disk): that is no time code
+    // missing.
     KStreamOptions* GetReadOptions(bool allowScan) override;
 
 protected:
@@ -23,6 +24,9 @@ protected:
     void InitOptions(KStreamOptionsMotion& options) override;
 
 private:
+    // True, keeping the error, when the time-code file at `path` could not be opened for want
+    // of memory or by a failing disk.
+    bool TimeCodeOpenFailed(const KString& path);
     // The time-code file whose reading failed and the system's error number; 0 when none did.
     KString mTimeCodePath;
     int mTimeCodeError = 0;
