@@ -126,8 +126,12 @@ bool KQovReadFormatCompanion(int id, KQovObjectManager* manager, KQovScene* scen
         return true;
     auto& motion = static_cast<KStreamOptionsMotion&>(*options);
     if (motion.GetStream() && motion.GetStream()->IsA(KQovAsfScene::ClassId())) return true;
-    std::string tried;
-    const KString skeleton = KQovFindAcclaimSkeleton(fileName, tried);
+    std::string tried, problem;
+    const KString skeleton = KQovFindAcclaimSkeleton(fileName, tried, &problem);
+    if (skeleton.IsEmpty() && !problem.empty()) {
+        error = problem.c_str();
+        return false;
+    }
     if (skeleton.IsEmpty()) {
         error =
             ("no skeleton file for this motion file (looked for " + KQovMessageText(tried) + ")")

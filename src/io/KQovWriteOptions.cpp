@@ -71,7 +71,18 @@ struct KeyGrid {
     // Some curve has a key at every step from its first key to its last, three keys at least:
     // samples of a recording rather than keys set at a few moments.
     bool sampled = false;
+    // Some key shapes the curve after it as its author set it (TCB, or tangents of the
+    // user's): key frames, whose motion between keys is the scene's, not samples' to join.
+    bool keyFramed = false;
 };
+
+// A cubic key of TCB or of set tangents: the readers of captures make automatic tangents,
+// lines and steps only.
+bool ShapedKey(const KFCurve& curve, int k) {
+    if (curve.KeyGetInterpolation(k) != KFCURVE_INTERPOLATION_CUBIC) return false;
+    const uint32_t mode = curve.KeyGetTangentMode(k);
+    return mode == KFCURVE_TANGENT_TCB || (mode & KFCURVE_TANGENT_USER) != 0;
+}
 
 KeyGrid FindKeyGrid(KQovNode* root) {
     KeyGrid grid;
@@ -84,13 +95,15 @@ KeyGrid FindKeyGrid(KQovNode* root) {
     ForEachCurve(root, [&](const KFCurve& curve) {
         for (int k = 0; k < curve.KeyGetCount(); ++k) {
             const int64_t t = curve.KeyGetTime(k).Get();
+            // The last key shapes nothing after it.
+            if (k + 1 < curve.KeyGetCount() && ShapedKey(curve, k)) grid.keyFramed = true;
             first = std::min(first, t);
             last = std::max(last, t);
             const int64_t gap = k > 0 ? since(t, curve.KeyGetTime(k - 1).Get()) : 0;
             if (gap > 0 && (step == 0 || gap < step)) step = gap;
         }
     });
-    if (step <= 0) return grid;
+    if (step <= 0 || grid.keyFramed) return grid;
     // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
     // span's, so that those ticks do not add up.
     const double span = double(since(last, first));

@@ -889,6 +889,9 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         double rate;  // the writer's
         int frameCount;
         int leftOut = -1;  // a key not set
+        // Keys as a capture's reader makes them (automatic tangents), TCB keys, or keys of
+        // tangents set by hand: the last two shape the motion between them.
+        enum { eCapture, eTcb, eUser } shape = eCapture;
     } cases[] = {
         {"250 Hz keys in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30, 250.0, 111},
         {"two 200 Hz keys", 200.0, 0.0, 2, KTime::eFRAMES30, 200.0, 2},
@@ -912,6 +915,13 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
         {"one key", 250.0, 0.0, 1, KTime::eFRAMES30, 30.0, 1},
         // Keys at times that wrap past the longest time held: no overflow finding their grid.
         {"keys at the ends of time", 5e-9, 0.0, 4, KTime::eFRAMES30, 30.0, 1},
+        // Key frames: the scene's own rate, its frames between the keys.
+        {"TCB keys every second of a 30 fps scene", 1.0, 0.0, 11, KTime::eFRAMES30, 30.0, 301,
+         -1, Case::eTcb},
+        {"TCB keys every 5 frames of a 60 fps scene", 12.0, 0.0, 7, KTime::eFRAMES60, 60.0, 31,
+         -1, Case::eTcb},
+        {"keys of set tangents at 250 Hz in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30,
+         30.0, 14, -1, Case::eUser},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -934,7 +944,13 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
             KTime step;
             step.SetSecondDouble(f / c.keyRate + (f % 2 ? c.offGrid : 0.0));
             time = start + step;
-            KMotionSetKey(curve, k++, time, f);
+            if (c.shape == Case::eTcb)
+                curve->KeySetTCB(k++, time, float(f % 2));
+            else if (c.shape == Case::eUser)
+                curve->KeySet(k++, time, float(f % 2), KFCURVE_INTERPOLATION_CUBIC,
+                              KFCURVE_TANGENT_USER, 0.0f, 0.0f);
+            else
+                KMotionSetKey(curve, k++, time, f);
         }
         curve->CommitKeys(keys);
         KQovTakeInfo take;

@@ -61,7 +61,9 @@ bool QovToolFindSkeleton(const std::string& file, int readId, const char* chosen
         return false;
     }
     std::string tried;
-    skeleton = KQovFindAcclaimSkeleton(file.c_str(), tried).Buffer();
+    skeleton = KQovFindAcclaimSkeleton(file.c_str(), tried, &error).Buffer();
+    // The motion file's header could not be read: no word on where a skeleton may lie.
+    if (skeleton.empty() && !error.empty()) return false;
     if (!skeleton.empty()) {
         // A skeleton that is the motion file itself would be read as a broken skeleton.
         error = KQovAcclaimOneFileError(skeleton.c_str(), file.c_str());

@@ -435,6 +435,41 @@ TEST(KQovReaderHtr, RefusesBadHeadersAndCycles) {
     }
 }
 
+// A segment's scale factor (the last value of a frame line) the scene cannot keep is named,
+// with its count; factors a file's writer rounded off 1 are 1.
+TEST(KQovReaderHtr, ScaleFactorsNotKeptAreNamed) {
+    const std::string real = std::string(QOV_TESTDATA_DIR) + "/htr/egnaro_skel_anim.htr";
+    TempTestFolder folder;
+    const std::string scaled = folder / "scaled.htr";
+    std::ofstream(scaled, std::ios::binary)
+        << Replaced(Replaced(kGood, "2 5 0 0 0 0 0 1.0", "2 5 0 0 0 0 0 1.1539"),
+                    "[Hips]\n1 0 0 0 0 0 0 1.0", "[Hips]\n1 0 0 0 0 0 0 0.999999");
+    const struct {
+        std::string path;
+        const char* note;  // null: none
+    } cases[] = {
+        {scaled, "Segment scale factors other than 1 are not kept (each segment keeps its base "
+                 "length): 1 frame of 1 segment, first \"Hand\" 1.1539 at frame 2\n"},
+        {real, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_TRUE(std::ifstream(c.path).good()) << "test data missing: " << c.path;
+        TestScene test;
+        std::unique_ptr<KQovReader> reader(KQovMakeFormatReader(4, &test.manager));
+        ASSERT_TRUE(reader->FileOpen(c.path.c_str()));
+        std::unique_ptr<KStreamOptions> options(reader->GetReadOptions(true));
+        ASSERT_TRUE(options && reader->Read(test.scene, options.get()));
+        KString status;
+        reader->GetStatusText(status);
+        const std::string text = status.Buffer();
+        EXPECT_EQ(text.find("scale factors") != std::string::npos, c.note != nullptr) << text;
+        if (c.note) {
+            EXPECT_NE(text.find(c.note), std::string::npos) << text;
+        }
+    }
+}
+
 TEST(KQovWriterHtr, BasePositionsRatesAndRefusals) {
     TempTestFolder folder;
     const std::string path = folder / "in.htr";

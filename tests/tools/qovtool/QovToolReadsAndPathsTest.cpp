@@ -236,6 +236,24 @@ TEST_F(QovToolReads, AFailedReadIsNoEndOfFile) {
         EXPECT_EQ(result.err.find("corrupted"), std::string::npos) << result.err;
         EXPECT_EQ(ReadFile(out), "old");
     }
+    // Files a read looks at beside its own: a TRC file's time code, the header of an AMC file
+    // looked at for its skeleton's name. A failed read there is no file missing.
+    const std::string trc = ReadFile(Data("trc/test_file_01.trc"));
+    ASSERT_FALSE(trc.empty()) << "test data missing: " << Data("trc/test_file_01.trc");
+    Write(mTemp / "timed.trc", trc);
+    ASSERT_EQ(symlink("/proc/self/mem", (mTemp / "timed.tc").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/mem", (mTemp / "alone.amc").c_str()), 0);
+    for (const char* name : {"timed.trc", "alone.amc"}) {
+        SCOPED_TRACE(name);
+        const Result result = Run(mTemp.path(), {"convert", mTemp / name, mTemp / "beside.qov"});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(std::string(name) == "timed.trc" ? "timed.tc: Input/output error"
+                                                                 : "alone.amc: Input/output error"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_EQ(result.err.find("no skeleton file"), std::string::npos) << result.err;
+        EXPECT_FALSE(Exists(mTemp / "beside.qov"));
+    }
     const std::string obj = mTemp / "lib.obj";
     Write(obj, "mtllib failing.mtl\n" + std::string(kTriangle));
     ASSERT_EQ(symlink("/proc/self/mem", (mTemp / "failing.mtl").c_str()), 0);

@@ -1363,3 +1363,51 @@ TEST_F(QovTool, ConvertOutOfMemory) {
         EXPECT_EQ(HiddenFiles(outFolder.path()), std::vector<std::string>());
     }
 }
+
+namespace {
+
+// Key frames whose curves bend between keys (TCB keys every second of a 30 fps scene) are
+// written at the scene's rate with the motion between them as lib3ds evaluates it, and QOV
+// keeps that rate; the keys' grid is a capture's rate only where its keys are samples.
+TEST_F(QovTool, KeyFramesKeepTheirScenesRate) {
+    const std::string source = Data("keyframes/TargetCameraTcb.3ds");
+    ASSERT_TRUE(Exists(source)) << "test data missing: " << source;
+    for (const char* output : {"tcb.qov", "tcb.c3d"}) {
+        SCOPED_TRACE(output);
+        ASSERT_EQ(Qovtool({"convert", source, mTemp / output}).status, 0);
+        const Result info = Qovtool({"info", mTemp / output});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(NumberAfter(info.out, "frame rate: "), 30) << info.out;
+        EXPECT_EQ(TakeFrames(info.out), 301) << info.out;
+    }
+    ASSERT_EQ(Qovtool({"convert", mTemp / "tcb.qov", mTemp / "tcb.trc"}).status, 0);
+    std::istringstream rows(ReadFile(mTemp / "tcb.trc"));
+    std::string row;
+    std::vector<std::vector<double>> frames;  // time, x, y, z of the target
+    while (std::getline(rows, row)) {
+        std::istringstream values(row);
+        std::vector<double> frame(5);
+        if (values >> frame[0] >> frame[1] >> frame[2] >> frame[3] >> frame[4] && frame[0] >= 1)
+            frames.push_back(std::vector<double>(frame.begin() + 1, frame.end()));
+    }
+    ASSERT_EQ(frames.size(), 301u);
+    // Between keys and on them: the target as lib3ds places it (3DS units are inches, Z up;
+    // the TRC file holds millimetres, Y up).
+    for (int frame : {15, 30, 45, 280}) {
+        SCOPED_TRACE(frame);
+        const Result peer = RunProgram(std::string(QOV_PROGRAMS_DIR) + "/lib3ds_counts",
+                                       {source, std::to_string(frame), "points"});
+        ASSERT_EQ(peer.status, 0) << peer.err;
+        const size_t at = peer.out.find("view Camera01 ");
+        ASSERT_NE(at, std::string::npos) << peer.out;
+        double x = 0, y = 0, z = 0;
+        std::istringstream(peer.out.substr(at + 14)) >> x >> y >> z;
+        const std::vector<double>& got = frames[size_t(frame)];
+        EXPECT_NEAR(got[0], frame / 30.0, 1e-3);
+        EXPECT_NEAR(got[1], x * 25.4, 0.05);
+        EXPECT_NEAR(got[2], z * 25.4, 0.05);
+        EXPECT_NEAR(got[3], -y * 25.4, 0.05);
+    }
+}
+
+}  // namespace

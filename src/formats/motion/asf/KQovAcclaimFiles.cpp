@@ -1,6 +1,7 @@
 #include "formats/motion/asf/KQovAcclaimFiles.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "foundation/KQuotedText.h"
 #include "platform/KPlatformFile.h"
 #include "platform/KPlatformSameFile.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -37,10 +39,17 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 
 // The file named by the header: a relative path as it stands (from the motion file's folder);
 // a rooted one, or one with '\\', without its folder (written on another machine, its folder
-// is no use here). Empty when the header names none.
-std::string HeaderSkeletonName(const char* motionPath) {
+// is no use here). Empty when the header names none, or when it could not be read (`error`
+// then holds the system's error number).
+std::string HeaderSkeletonName(const char* motionPath, int& error) {
+    error = 0;
     KFileStream stream;
-    if (!stream.Open(motionPath, "r")) return "";
+    if (!stream.Open(motionPath, "r")) {
+        // No file at the name, or a folder, is told by the motion file's own read.
+        error = KPlatformReadOpenError(motionPath);
+        if (KPlatformNoFileThere(error) || error == EISDIR) error = 0;
+        return "";
+    }
     // Long enough for a header naming a path as long as the system takes (4,096 bytes): a
     // line cut short would name another file.
     std::vector<char> buffer(8192);
@@ -58,6 +67,7 @@ std::string HeaderSkeletonName(const char* motionPath) {
         const size_t slash = named.find_last_of("/\\");
         return slash == std::string::npos ? named : named.substr(slash + 1);
     }
+    error = stream.GetReadError();
     return "";
 }
 
@@ -67,9 +77,11 @@ KString KQovAcclaimSkeletonBeside(const char* motionPath) {
     return KChangeFileExtension(motionPath, ".asf");
 }
 
-std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
+std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath, int* headerError) {
     std::vector<KString> names{KQovAcclaimSkeletonBeside(motionPath)};
-    const std::string named = HeaderSkeletonName(motionPath);
+    int error = 0;
+    const std::string named = HeaderSkeletonName(motionPath, error);
+    if (headerError) *headerError = error;
     if (!named.empty()) {
         const std::string path = motionPath;
         const size_t slash = path.rfind('/');
@@ -79,13 +91,31 @@ std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath) {
     return names;
 }
 
-KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried) {
+KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried, std::string* problem) {
     tried.clear();
-    for (const KString& candidate : KQovAcclaimSkeletonCandidates(motionPath)) {
+    if (problem) problem->clear();
+    int error = 0;
+    for (const KString& candidate : KQovAcclaimSkeletonCandidates(motionPath, &error)) {
         if (KFileExists(candidate.Buffer())) return candidate;
+        // A skeleton there that could not be opened (no memory for its stream, denied) is no
+        // skeleton missing; a later candidate is not taken in its place.
+        const int why = KPlatformReadOpenError(candidate.Buffer());
+        if (why != 0 && why != EISDIR && !KPlatformNoFileThere(why)) {
+            if (problem)
+                *problem =
+                    why == ENOMEM
+                        ? "Out of memory while reading " + KQovMessageText(candidate.Buffer())
+                        : "skeleton file not opened: " + KQovMessageText(candidate.Buffer()) +
+                              ": " + KPlatformErrorText(why);
+            return KString("");
+        }
         if (tried.find(candidate.Buffer()) == std::string::npos)
             tried += (tried.empty() ? "" : ", ") + std::string(candidate.Buffer());
     }
+    if (problem && error == ENOMEM)
+        *problem = "Out of memory while reading " + KQovMessageText(motionPath);
+    else if (problem && error)
+        *problem = KReadFileError(motionPath, error);
     return KString("");
 }
 

@@ -14,12 +14,17 @@
 // the same base name beside it, then the file its header names (a "#!OML:ASF" comment or an
 // ":ASF-FILE" line before the first frame): a relative path from the motion file's folder, a
 // rooted one (or one with '\\') by its base name beside it. Names may repeat; the caller takes
-// the first that exists.
-std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath);
+// the first that exists. `headerError`, when given, gets the system's error number when the
+// motion file could not be opened or read for its header (0 when it was read).
+std::vector<KString> KQovAcclaimSkeletonCandidates(const char* motionPath,
+                                                   int* headerError = nullptr);
 
 // The first of those candidates that exists; empty when none does, with the names looked for
-// ("a.asf, b.asf", each once) in `tried`.
-KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried);
+// ("a.asf, b.asf", each once) in `tried`, and in `problem` why the motion file's header could
+// not be looked at ("Out of memory while reading X", "File not read: X: ..."), empty when it
+// was: a header not read is no header without a skeleton's name.
+KString KQovFindAcclaimSkeleton(const char* motionPath, std::string& tried,
+                                std::string* problem = nullptr);
 
 // The skeleton file written beside a motion file: the same name with the extension ".asf".
 KString KQovAcclaimSkeletonBeside(const char* motionPath);

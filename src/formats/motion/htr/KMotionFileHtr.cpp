@@ -12,10 +12,14 @@
 #include "formats/motion/KMotionSceneTools.h"
 #include "foundation/KIniFile.h"
 #include "foundation/KLocale.h"
+#include "foundation/KQuotedText.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/KQovWrittenNames.h"
 
 namespace {
+
+// Scale factors this close to 1 are 1 as a file's writer rounded it.
+constexpr double kScaleNoise = 1e-5;
 
 enum { kHeader, kHierarchy, kBasePosition, kEndOfFile };
 KMotionKeyword gSections[] = {{"[Header]", 0},
@@ -338,6 +342,11 @@ bool KMotionFileHtr::ReadFrame(KHtrSegment& segment, int index) {
     if (!ReadInt(frame) || !ReadVector(t, 1.0)) return !Error("Can't read frame translation");
     if (!ReadVector(r, 1.0)) return !Error("Can't read frame rotation");
     if (!ReadDouble(scale, 1.0)) return !Error("Can't read frame scaling");
+    // A file's writer rounds a factor of 1 to its last digit (0.999999): no length change.
+    if (!(std::fabs(scale - 1.0) <= kScaleNoise) && segment.scaledFrames++ == 0) {
+        segment.firstScaledFrame = frame;
+        segment.firstScale = scale;
+    }
     segment.translations[size_t(index)] =
         t * (mLengthFactor / mScaleFactor) + segment.baseTranslation;
     if (!SceneNumbers(segment.translations[size_t(index)]))
@@ -348,6 +357,24 @@ bool KMotionFileHtr::ReadFrame(KHtrSegment& segment, int index) {
     KMatrixMultiply3x3(rotation, rotation, segment.baseRotation);
     segment.rotations[size_t(index)] = EulerXYZ(rotation);
     return true;
+}
+
+std::string KMotionFileHtr::GetScaleNote() const {
+    int frames = 0, segments = 0;
+    const KHtrSegment* first = nullptr;
+    for (const auto& segment : mSegments) {
+        if (segment->scaledFrames == 0) continue;
+        frames += segment->scaledFrames;
+        ++segments;
+        if (!first) first = segment.get();
+    }
+    if (!first) return std::string();
+    return "Segment scale factors other than 1 are not kept (each segment keeps its base "
+           "length): " +
+           std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " of " +
+           std::to_string(segments) + (segments == 1 ? " segment" : " segments") + ", first \"" +
+           KQovMessageText(first->name) + "\" " + KDecimalText(first->firstScale) + " at frame " +
+           std::to_string(first->firstScaledFrame) + "\n";
 }
 
 KHtrSegment* KMotionFileHtr::AddSegment(const char* name, const char* parentName) {

@@ -27,6 +27,11 @@ struct KHtrSegment {
     // Per frame: local translation and Euler X, Y, Z rotation of the segment.
     std::vector<KVector4> translations;
     std::vector<KVector4> rotations;
+    // Frames whose scale factor (the last value of a frame line) is not 1, and the first of
+    // them: the scene keeps no per-frame length of a segment.
+    int scaledFrames = 0;
+    int firstScaledFrame = 0;
+    double firstScale = 1.0;
     // Reading into a scene: the segment's node, and the inverse of its rest orientation.
     KQovNode* node = nullptr;
     KMatrix restInverse;
@@ -64,6 +69,9 @@ public:
     int GetFrameRate() const { return mFrameRate; }
     // What ReadOptions said of a rate it could not keep (a line), else empty.
     const std::string& GetRateNote() const { return mRateNote; }
+    // A warning line naming the segment scale factors other than 1 that were read and not
+    // kept; empty when every one is 1.
+    std::string GetScaleNote() const;
     int GetBoneAxis() const { return mBoneAxis; }
     const KMatrix& GetBoneAxisMatrix() const { return mBoneAxisMatrix; }
     bool GetMinimizeRotationOffset() const { return mMinimizeRotationOffset; }

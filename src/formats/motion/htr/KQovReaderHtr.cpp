@@ -206,6 +206,7 @@ bool KQovReaderHtr::Read(KQovScene* scene, KStreamOptions* base) {
     KQovNode* top = AttachHierarchy(scene, reference, options);
     if (!top) return false;
     if (!mFile->ReadAnimation(options) || mFile->StoppedShort()) return Fail(eFileCorrupted);
+    mStatus += mFile->GetScaleNote().c_str();
 
     KQovNode* root = mFile->GetSegments()[size_t(mFile->FindRootSegment())]->node;
     if (mFile->GetMinimizeRotationOffset()) {

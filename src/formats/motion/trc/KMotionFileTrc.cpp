@@ -14,6 +14,8 @@ namespace {
 constexpr int kAxisCount = 3;
 constexpr const char* kSeparators = "\t\r\n";
 constexpr char kBlankReadAs = '_';
+// The fewest bytes a marker takes in the axis line: "X\tY\tZ\t".
+constexpr int64_t kMinimumMarkerBytes = 6;
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -160,6 +162,10 @@ bool KMotionFileTrc::GetInfo(KMarkerFileInfo& info) {
         mNamesRead = true;
         // Some files claim more markers than they name; the names line is what they hold.
         if (int64_t(mNames.size()) < info.markerCount) info.markerCount = int(mNames.size());
+    } else if (int64_t(info.markerCount) * kMinimumMarkerBytes > GetFileSize() + 1) {
+        // Without a names line the header's count stands alone: a count the file cannot
+        // hold is refused before anything is sized by it.
+        return false;
     }
     return true;
 }

@@ -1,16 +1,19 @@
 #include "formats/motion/trc/KQovOpticalTrc.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "formats/motion/trc/KMotionFileTrc.h"
 #include "foundation/KFileStream.h"
 #include "foundation/KLocale.h"
 #include "foundation/KPath.h"
+#include "foundation/KQuotedText.h"
 #include "foundation/KTextCursor.h"
 #include "foundation/KTextLineReader.h"
 #include "io/KQovWrittenNames.h"
 #include "io/KStreamOptionsMotion.h"
+#include "platform/KPlatformStdio.h"
 
 namespace {
 
@@ -91,10 +94,35 @@ std::unique_ptr<KMarkerFileInterface> KQovReaderTrc::CreateMotionFile(const char
     return OpenTrc(path, "r");
 }
 
+KStreamOptions* KQovReaderTrc::GetReadOptions(bool allowScan) {
+    mTimeCodeError = 0;
+    std::unique_ptr<KStreamOptions> options(KQovOpticalReader::GetReadOptions(allowScan));
+    if (!options || mTimeCodeError == 0) return options.release();
+    mError.SetErrorWithText(
+        eFileNotOpened,
+        (mTimeCodeError == ENOMEM
+             ? "Out of memory while reading " + KQovMessageText(mTimeCodePath.Buffer())
+             : KReadFileError(mTimeCodePath.Buffer(), mTimeCodeError))
+            .c_str());
+    return nullptr;
+}
+
+bool KQovReaderTrc::TimeCodeOpenFailed(const KString& path) {
+    // Memory or the disk failing is no file missing and no file refused to the user.
+    const int error = KPlatformReadOpenError(path.Buffer());
+    if (error != ENOMEM && error != EIO) return false;
+    mTimeCodePath = path;
+    mTimeCodeError = error;
+    return true;
+}
+
 void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     for (int setting : {3, 4, 6}) options.SetSetting(setting, 1);
     const KString path = KChangeFileExtension(mFileName.Buffer(), ".tc");
-    if (!KFileExists(path.Buffer())) return;
+    if (!KFileExists(path.Buffer())) {
+        TimeCodeOpenFailed(path);
+        return;
+    }
     const KString name = KExtractFileName(path.Buffer(), true);
     const char* title = "Time Code File";
     if (options.Question(title, (KString("Load ") + name + "?").Buffer(), "Yes", "No", nullptr,
@@ -104,12 +132,18 @@ void KQovReaderTrc::InitOptions(KStreamOptionsMotion& options) {
     NoteFileRead(path.Buffer());
     KFileStream stream;
     if (!stream.Open(path.Buffer(), "rb")) {
+        if (TimeCodeOpenFailed(path)) return;
         options.Question(title, (KString("Unable to open ") + name).Buffer(), "Ok");
         return;
     }
     // Three short lines: anything past a few kilobytes is not a time-code file.
     std::string text(kTimeCodeFileLimit, '\0');
     text.resize(stream.Read(&text[0], kTimeCodeFileLimit));
+    if (const int error = stream.GetReadError()) {
+        mTimeCodePath = path;
+        mTimeCodeError = error;
+        return;
+    }
     KTime start;
     if (KTrcParseTimeCode(text, start))
         options.SetStartTime(start);

@@ -11,12 +11,25 @@ class KQovReaderTrc : public KQovOpticalReader {
 public:
     explicit KQovReaderTrc(KQovObjectManager* manager);
 
+    // None, with the error, when the time-code file could not be read (opened but its reading
+    // failed, or not opened for want of memory or by a failing disk): that is no time code
+    // missing.
+    KStreamOptions* GetReadOptions(bool allowScan) override;
+
 protected:
     std::unique_ptr<KMarkerFileInterface> CreateMotionFile(const char* path) override;
     bool IsTextFormat() const override { return true; }
     // Settings 3, 4 and 6 on; the start from the time-code file when there is one and the
     // caller agrees.
     void InitOptions(KStreamOptionsMotion& options) override;
+
+private:
+    // True, keeping the error, when the time-code file at `path` could not be opened for want
+    // of memory or by a failing disk.
+    bool TimeCodeOpenFailed(const KString& path);
+    // The time-code file whose reading failed and the system's error number; 0 when none did.
+    KString mTimeCodePath;
+    int mTimeCodeError = 0;
 };
 
 class KQovWriterTrc : public KQovOpticalWriter {

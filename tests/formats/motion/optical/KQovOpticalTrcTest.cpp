@@ -134,6 +134,9 @@ TEST(OpticalTrc, HeaderAndRowVariants) {
         {"names alike", Small("\tB\t", "\tA\t"), kNoFill, bad, 0, 0, {}, nullptr},
         {"names alike made unique", Small("\tB\t", "\tA\t"), kUnique, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "A 1"},
         {"frames claimed by the billion", Small("\t2\t2\tmm", "\t2000000000\t2\tmm"), kNoFill, bad, 0, 0, {}, nullptr},
+        // A marker count is never an allocation: the names line bounds it, or without one the file.
+        {"markers claimed by the billion", Small("\t2\t2\tmm", "\t2\t999999999\tmm"), kNoFill, -1, 2, 1, {4.1, 5.1, 6.1, 0}, "B"},
+        {"markers claimed by the billion, no names line", Replaced(Small("Frame#\tTime\tA\t\t\tB\t\t\t\n", ""), "\t2\t2\tmm", "\t2\t999999999\tmm"), kNoFill, bad, 0, 0, {}, nullptr},
     };
     // clang-format on
     for (const ReadCase& c : cases) CheckRead(eReadTrc, "small.trc", c);
