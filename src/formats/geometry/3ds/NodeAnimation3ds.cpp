@@ -92,6 +92,31 @@ void ReadValue(KFCurve* curve, const Track3ds<float>& track, const TrackReading3
           [&](const KVector4& v) { set(v[0]); });
 }
 
+// The hide track: each key turns the node's visibility over, visible before the first. Keys
+// of constant interpolation on "Visibility"; without animation, the state at frame 0.
+void ReadHide(KQovNode& node, KQovTakeNode* take, const Track3ds<NoValue3ds>& track,
+              const TrackReading3ds& r) {
+    const std::vector<size_t> taken = RisingKeys3ds(track.keys, r.lastFrame, r.keysPast);
+    if (taken.empty()) return;
+    const bool hiddenAtStart = track.keys[taken.front()].time == 0;
+    KFCurve* curve = r.animate ? take->GetVisibility() : nullptr;
+    if (curve) {
+        std::vector<std::pair<uint32_t, bool>> keys;
+        bool visible = true;
+        if (!hiddenAtStart) keys.emplace_back(0, true);
+        for (size_t i : taken) keys.emplace_back(track.keys[i].time, visible = !visible);
+        const int n = static_cast<int>(keys.size());
+        curve->PrepareKeys(n);
+        for (int k = 0; k < n; ++k)
+            curve->KeySet(k, FrameTime3ds(keys[size_t(k)].first),
+                          keys[size_t(k)].second ? 1.0f : 0.0f, KFCURVE_INTERPOLATION_CONSTANT,
+                          KFCURVE_CONSTANT_STANDARD);
+        curve->CommitKeys(n);
+        curve->SetValue(hiddenAtStart ? 0.0f : 1.0f);
+    }
+    if (hiddenAtStart) node.SetVisibility(false);
+}
+
 // A target node's position track, in the target's own "default take".
 bool ReadTargetTrack(KQovNode* target, const Track3ds<Point3ds>& track, const TrackReading3ds& r) {
     if (!target) return true;
@@ -119,6 +144,7 @@ bool ReadObjectAnimation3ds(KQovNode& node, const ObjectMotion3ds& m, const Trac
         Values(m.scale, scaleKeys, [](const Point3ds& p) { return KVector4(p.x, p.z, p.y); });
     Apply(scale, 3, m.scale, scaleKeys, values, r, KVector4(1, 1, 1), Static::eProperty,
           [&](const KVector4& v) { node.SetLocalScaling(v[0], v[1], v[2]); });
+    ReadHide(node, take, m.hide, r);
     return true;
 }
 

@@ -106,6 +106,22 @@ void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector
     });
 }
 
+void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, int count) {
+    track.keys.clear();
+    track.values.clear();
+    if (!visibility || visibility->KeyGetCount() == 0) return;
+    bool visible = true;
+    for (int k = 0; k < count; ++k) {
+        const bool seen = visibility->Evaluate(FrameTime3ds(k)) >= 0.5;
+        if (seen == visible) continue;
+        visible = seen;
+        KeyHeader3ds key;
+        key.time = static_cast<uint32_t>(k);
+        track.keys.push_back(key);
+        track.values.push_back(NoValue3ds());
+    }
+}
+
 std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys, uint32_t last,
                                   size_t* past) {
     std::vector<size_t> taken;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -166,6 +167,47 @@ TEST(Tracks3ds, NearlyStillAndUprightTurnsStayFinite) {
             EXPECT_TRUE(std::isfinite(r.angle));
             EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z));
         }
+    }
+}
+
+// Every node's world place and hide keys as lib3ds finds them at a frame, by kind and name.
+std::map<std::string, std::vector<double>> Lib3dsWorld(const std::string& path, int frame) {
+    std::map<std::string, std::vector<double>> places;
+    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " world")) {
+        std::istringstream in(line);
+        std::string word, kind, name;
+        in >> word >> kind >> name;
+        std::vector<double>& values = places[kind + " " + name];
+        while (in >> word)
+            if (word != "hide") values.push_back(std::stod(word));
+    }
+    return places;
+}
+
+// Files lib3ds wrote (tests/data/NOTES.md): targets that cameras and spotlights follow, keyed,
+// on a node and at the top; a hide track. 3DS to 3DS keeps every node, its place at every
+// frame as lib3ds evaluates it, and its hide keys; a second pass writes the same bytes.
+TEST(Tracks3ds, KeyedTargetsAndHidingKeepTheirPlacesThroughTwoPasses) {
+    for (const char* file : {"CameraTargetKeys.3ds", "SpotTargetKeys.3ds", "HideKeys.3ds"}) {
+        SCOPED_TRACE(file);
+        const std::string in = std::string(QOV_TESTDATA_DIR) + "/3ds/" + file;
+        ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;
+        TempPath3ds first("first.3ds"), second("second.3ds");
+        ASSERT_EQ(ConvertWithQovtool3ds(in, first.path), "");
+        ASSERT_EQ(ConvertWithQovtool3ds(first.path, second.path), "");
+        for (int frame = 0; frame <= 60; frame += 5) {
+            SCOPED_TRACE(frame);
+            const auto want = Lib3dsWorld(in, frame), got = Lib3dsWorld(first.path, frame);
+            ASSERT_EQ(want.size(), got.size());
+            for (const auto& node : want) {
+                const auto found = got.find(node.first);
+                ASSERT_NE(found, got.end()) << node.first;
+                ASSERT_EQ(found->second.size(), node.second.size()) << node.first;
+                for (size_t i = 0; i < node.second.size(); ++i)
+                    EXPECT_NEAR(found->second[i], node.second[i], 2e-3) << node.first;
+            }
+        }
+        EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path));
     }
 }
 
