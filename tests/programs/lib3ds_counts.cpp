@@ -3,7 +3,8 @@
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
 // frame, each object node's mesh vertices placed at that frame, and each camera's and light's
 // place, view and colour (a file without nodes: its records'); with "world" after the frame,
-// every node's place in the world (times the master scale) and its hide keys' frames. With
+// every node's place in the world (times the master scale), its axes and its hide keys' frames.
+// With
 // "materials" it prints
 // every field of each material that the 3DS reader and writer handle; with "faces", each
 // mesh face's points.
@@ -122,6 +123,9 @@ void PrintWorld(Lib3dsNode* node, double scale) {
         if (node->type == LIB3DS_OBJECT_NODE && node->data.object.instance[0])
             printf(".%s", node->data.object.instance);
         for (int c = 0; c < 3; ++c) printf(" %.3f", double(node->matrix[3][c]) * scale);
+        // Its axes on a lever of 10 units.
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) printf(" %.3f", double(node->matrix[r][c]) * 10);
         if (node->type == LIB3DS_OBJECT_NODE) {
             printf(" hide");
             for (Lib3dsBoolKey* k = node->data.object.hide_track.keyL; k; k = k->next)

@@ -36,7 +36,135 @@ double Clamp1(double w) {
     return std::min(1.0, std::max(-1.0, w));
 }
 
+// Quaternions of the rotation spline, in the left-handed product of KQuaternionMultiply.
+KQuaternion SplineProduct(const KQuaternion& a, const KQuaternion& b) {
+    KQuaternion out;
+    KQuaternionMultiply(out, a, b);
+    return out;
+}
+
+KQuaternion SplineInverse(const KQuaternion& q) {
+    return KQuaternion(-q[0], -q[1], -q[2], q[3]);
+}
+
+// exp of a pure quaternion: the turn of twice its length about it.
+KQuaternion SplineExp(const KVector4& v) {
+    const double angle = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (angle < 1e-12) return KQuaternion(v[0], v[1], v[2], 1.0);
+    const double s = std::sin(angle) / angle;
+    return KQuaternion(v[0] * s, v[1] * s, v[2] * s, std::cos(angle));
+}
+
+// The log of a unit quaternion nearest `hint` of all its logs (about its axis, half turns
+// apart): the way from one rotation to another that a turn of more than 180 degrees takes.
+KVector4 SplineLogNear(const KQuaternion& q, const KVector4& hint) {
+    const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+    KVector4 axis;
+    double angle;
+    if (length > 1e-12) {
+        axis = KVector4(q[0] / length, q[1] / length, q[2] / length);
+        angle = std::atan2(length, q[3]);
+    } else {
+        const double h = std::sqrt(hint[0] * hint[0] + hint[1] * hint[1] + hint[2] * hint[2]);
+        axis = h > 1e-12 ? KVector4(hint[0] / h, hint[1] / h, hint[2] / h) : KVector4(1, 0, 0);
+        angle = q[3] > 0 ? 0.0 : M_PI;
+    }
+    const double along = hint[0] * axis[0] + hint[1] * axis[1] + hint[2] * axis[2];
+    angle += M_PI * std::round((along - angle) / M_PI);
+    return KVector4(axis[0] * angle, axis[1] * angle, axis[2] * angle);
+}
+
+KVector4 SplineScaled(const KVector4& v, double s) {
+    return KVector4(v[0] * s, v[1] * s, v[2] * s);
+}
+
+KVector4 SplineSum(const KVector4& a, double s, const KVector4& b, double t) {
+    return KVector4(a[0] * s + b[0] * t, a[1] * s + b[1] * t, a[2] * s + b[2] * t);
+}
+
+// The same turn the short way: what the spline's tangents are made of.
+KVector4 SplineShort(const KVector4& v) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (length <= M_PI / 2) return v;
+    return SplineScaled(v, (length - M_PI) / length);
+}
+
+// From a to b, the short way, at t.
+KQuaternion SplineSlerp(const KQuaternion& a, KQuaternion b, double t) {
+    if (a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3] < 0)
+        b = KQuaternion(-b[0], -b[1], -b[2], -b[3]);
+    const KVector4 log = SplineLogNear(SplineProduct(b, SplineInverse(a)), KVector4());
+    return SplineProduct(SplineExp(SplineScaled(log, t)), a);
+}
+
 }  // namespace
+
+RotationSpline3ds::RotationSpline3ds(const Track3ds<Rotation3ds>& track,
+                                     const std::vector<size_t>& taken) {
+    KQuaternion q;
+    for (size_t i : taken) {
+        if (i >= track.values.size() || i >= track.keys.size()) break;
+        const Rotation3ds& r = track.values[i];
+        KVector4 axis(r.x, r.z, -r.y);
+        const double length = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        // As the keys read into Euler curves: the file's angle turned the scene's way.
+        const KVector4 turn = length > 0 ? SplineScaled(axis, -0.5 * double(r.angle) / length)
+                                         : KVector4();
+        q = SplineProduct(SplineExp(turn), q);
+        const KeyHeader3ds& h = track.keys[i];
+        mKeys.push_back({h.time, q, turn, q, q, h.tension, h.continuity, h.bias});
+    }
+    const size_t n = mKeys.size();
+    for (size_t i = 0; i < n && n >= 2; ++i) {
+        Key& k = mKeys[i];
+        const double t = 1.0 - k.tension, c = k.continuity, b = k.bias;
+        const KVector4 in = i > 0 ? k.turn : KVector4(), out = i + 1 < n ? mKeys[i + 1].turn : KVector4();
+        const KVector4 tin = SplineShort(in), tout = SplineShort(out);
+        KVector4 leaving, arriving;
+        if (i == 0) {
+            leaving = SplineScaled(tout, t * (1 - c) * (1 - b));
+        } else if (i + 1 == n) {
+            arriving = SplineScaled(tin, t * (1 - c) * (1 + b));
+        } else {
+            // Tangents in the key's frames, weighed by the frames on each side.
+            const double before = double(k.frame) - mKeys[i - 1].frame;
+            const double after = double(mKeys[i + 1].frame) - k.frame;
+            const double f = before + after > 0 ? 1.0 / (before + after) : 0.0;
+            leaving = SplineScaled(
+                SplineSum(tin, 0.5 * t * (1 + c) * (1 + b), tout, 0.5 * t * (1 - c) * (1 - b)),
+                2 * after * f);
+            arriving = SplineScaled(
+                SplineSum(tin, 0.5 * t * (1 - c) * (1 + b), tout, 0.5 * t * (1 + c) * (1 - b)),
+                2 * before * f);
+        }
+        if (i + 1 < n) k.a = SplineProduct(SplineExp(SplineSum(leaving, 0.5, tout, -0.5)), k.q);
+        if (i > 0) k.b = SplineProduct(SplineExp(SplineSum(tin, 0.5, arriving, -0.5)), k.q);
+    }
+}
+
+KQuaternion RotationSpline3ds::At(double frame) const {
+    if (mKeys.empty()) return KQuaternion();
+    if (frame <= mKeys.front().frame) return mKeys.front().q;
+    if (frame >= mKeys.back().frame) return mKeys.back().q;
+    size_t i = 0;
+    while (i + 2 < mKeys.size() && frame >= mKeys[i + 1].frame) ++i;
+    const Key& k = mKeys[i];
+    const Key& next = mKeys[i + 1];
+    const double u = (frame - k.frame) / (double(next.frame) - k.frame);
+    // Both ways follow the whole turn of the next key.
+    const KQuaternion along = SplineProduct(SplineExp(SplineScaled(next.turn, u)), k.q);
+    const KVector4 inner = SplineLogNear(SplineProduct(next.b, SplineInverse(k.a)), next.turn);
+    const KQuaternion between = SplineProduct(SplineExp(SplineScaled(inner, u)), k.a);
+    return SplineSlerp(along, between, 2 * u * (1 - u));
+}
+
+KVector4 EulerOf3ds(const KQuaternion& q) {
+    KMatrix m;
+    KQuaternionToMatrix(m, q);
+    KVector4 euler;
+    KMatrixToEulerXYZ(euler, m);
+    return euler;
+}
 
 double Channel3ds::At(int64_t frame) const {
     if (!curve || curve->KeyGetCount() == 0) return value;

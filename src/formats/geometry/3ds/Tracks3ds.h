@@ -6,6 +6,7 @@
 
 #include "animation/KFCurve.h"
 #include "formats/geometry/3ds/Chunk3ds.h"
+#include "foundation/KQuaternion.h"
 #include "foundation/KVector4.h"
 
 // One channel to sample: its curve, or its default value when the curve is
@@ -41,6 +42,32 @@ std::vector<size_t> RisingKeys3ds(const std::vector<KeyHeader3ds>& keys, uint32_
 // composed with the ones before.
 std::vector<KVector4> ReadRotations3ds(const Track3ds<Rotation3ds>& track,
                                        const std::vector<size_t>& taken);
+// A rotation track as the file means it, in scene axes: each key turns by its angle about its
+// axis from the key before (the first from no turn), the whole turn kept however large, and
+// the keys are joined by a spherical spline through their tension, continuity and bias whose
+// tangents take each turn the short way, as other programs evaluate these tracks.
+class RotationSpline3ds {
+public:
+    RotationSpline3ds(const Track3ds<Rotation3ds>& track, const std::vector<size_t>& taken);
+    bool Empty() const { return mKeys.empty(); }
+    uint32_t FirstFrame() const { return mKeys.empty() ? 0 : mKeys.front().frame; }
+    uint32_t LastFrame() const { return mKeys.empty() ? 0 : mKeys.back().frame; }
+    // The rotation at a frame: the first key's before it, the last key's after.
+    KQuaternion At(double frame) const;
+
+private:
+    struct Key {
+        uint32_t frame;
+        KQuaternion q;   // the rotation at the key
+        KVector4 turn;   // from the key before: the axis times half the angle
+        KQuaternion a, b;  // the spline's inner points after and before the key
+        float tension, continuity, bias;
+    };
+    std::vector<Key> mKeys;
+};
+// Euler XYZ angles (degrees) of a rotation.
+KVector4 EulerOf3ds(const KQuaternion& q);
+
 // TCB keys of the taken keys on `count` curves, value i of each key on curve i.
 void SetTrackCurves3ds(KFCurve* const* curves, int count, const std::vector<KeyHeader3ds>& keys,
                        const std::vector<size_t>& taken, const std::vector<KVector4>& values);

@@ -170,6 +170,39 @@ TEST(Tracks3ds, NearlyStillAndUprightTurnsStayFinite) {
     }
 }
 
+// A turn between two keys is kept whole: a full one turns through half a turn at mid-segment
+// (not standing still), 229 degrees passes 114.5 (not turning back 131), and keys turning about
+// different axes follow one spherical path, not one spline per Euler channel.
+TEST(Tracks3ds, RotationSplineKeepsWholeTurns) {
+    const double pi = 3.14159265358979;
+    struct Case {
+        float angle;     // of the second key, about the file's Z axis (the scene's Y)
+        double halfway;  // turn at frame 15, degrees
+    } cases[] = {{float(2 * pi), 180}, {float(229 * pi / 180), 114.5}, {float(pi / 2), 45}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.angle);
+        Track3ds<Rotation3ds> track;
+        track.keys.resize(2);
+        track.keys[1].time = 30;
+        track.values = {{0, 0, 0, 1}, {c.angle, 0, 0, 1}};
+        const RotationSpline3ds spline(track, {0, 1});
+        const KQuaternion q = spline.At(15);
+        EXPECT_NEAR(std::acos(std::min(1.0, std::fabs(q[3]))) * 2 * 180 / pi, c.halfway, 1e-4);
+        EXPECT_NEAR(std::fabs(q[1]), std::sin(c.halfway * pi / 360), 1e-6);  // about Y
+        const KQuaternion end = spline.At(30);
+        EXPECT_NEAR(std::fabs(end[3]), std::fabs(std::cos(c.angle / 2.0)), 1e-6);
+    }
+    // Before the first key and after the last, the keys' own rotations.
+    Track3ds<Rotation3ds> track;
+    track.keys.resize(3);
+    track.keys[0].time = 10, track.keys[1].time = 20, track.keys[2].time = 40;
+    track.values = {{float(pi / 2), 1, 0, 0}, {float(pi / 2), 0, 1, 0}, {1.0f, 0.6f, 0.8f, 0}};
+    const RotationSpline3ds spline(track, {0, 1, 2});
+    EXPECT_EQ(spline.At(0), spline.At(10));
+    EXPECT_EQ(spline.At(50), spline.At(40));
+    EXPECT_NEAR(std::fabs(spline.At(10)[3]), std::cos(pi / 4), 1e-6);
+}
+
 // Every node's world place and hide keys as lib3ds finds them at a frame, by kind and name.
 std::map<std::string, std::vector<double>> Lib3dsWorld(const std::string& path, int frame) {
     std::map<std::string, std::vector<double>> places;
@@ -185,29 +218,43 @@ std::map<std::string, std::vector<double>> Lib3dsWorld(const std::string& path, 
 }
 
 // Files lib3ds wrote (tests/data/NOTES.md): targets that cameras and spotlights follow, keyed,
-// on a node and at the top; a hide track. 3DS to 3DS keeps every node, its place at every
-// frame as lib3ds evaluates it, and its hide keys; a second pass writes the same bytes.
-TEST(Tracks3ds, KeyedTargetsAndHidingKeepTheirPlacesThroughTwoPasses) {
-    for (const char* file : {"CameraTargetKeys.3ds", "SpotTargetKeys.3ds", "HideKeys.3ds"}) {
+// on a node and at the top; a hide track; turns of more than 180 degrees about one axis and
+// turns about several. 3DS to 3DS keeps every node, its place and axes at every frame as
+// lib3ds evaluates it, and its hide keys; a second pass writes the same (rotation keys within
+// a float's rounding).
+TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
+    for (const char* file :
+         {"CameraTargetKeys.3ds", "SpotTargetKeys.3ds", "HideKeys.3ds", "RotationTurns.3ds"}) {
         SCOPED_TRACE(file);
         const std::string in = std::string(QOV_TESTDATA_DIR) + "/3ds/" + file;
         ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;
         TempPath3ds first("first.3ds"), second("second.3ds");
         ASSERT_EQ(ConvertWithQovtool3ds(in, first.path), "");
         ASSERT_EQ(ConvertWithQovtool3ds(first.path, second.path), "");
-        for (int frame = 0; frame <= 60; frame += 5) {
+        const bool turns = std::string(file) == "RotationTurns.3ds";
+        for (int frame = 0; frame <= (turns ? 90 : 60); frame += (turns ? 3 : 5)) {
             SCOPED_TRACE(frame);
             const auto want = Lib3dsWorld(in, frame), got = Lib3dsWorld(first.path, frame);
+            const auto again = Lib3dsWorld(second.path, frame);
+            if (turns) {
+                EXPECT_EQ(again.size(), got.size());
+            }
             ASSERT_EQ(want.size(), got.size());
             for (const auto& node : want) {
                 const auto found = got.find(node.first);
                 ASSERT_NE(found, got.end()) << node.first;
                 ASSERT_EQ(found->second.size(), node.second.size()) << node.first;
-                for (size_t i = 0; i < node.second.size(); ++i)
+                for (size_t i = 0; i < node.second.size(); ++i) {
                     EXPECT_NEAR(found->second[i], node.second[i], 2e-3) << node.first;
+                    if (turns && again.count(node.first)) {
+                        EXPECT_NEAR(again.at(node.first).at(i), node.second[i], 2e-3);
+                    }
+                }
             }
         }
-        EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path));
+        if (!turns) {
+            EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path));
+        }
     }
 }
 
