@@ -27,7 +27,7 @@ void Apply(KFCurve* const* curves, int count, const Track3ds<V>& track,
            const std::vector<size_t>& taken, const std::vector<KVector4>& values,
            const TrackReading3ds& r, const KVector4& fallback, Static mode, Set set) {
     if (r.animate && values.size() >= 2) {
-        SetTrackCurves3ds(curves, count, track.keys, taken, values);
+        SetTrackCurves3ds(curves, count, track.keys, taken, values, true);
         std::vector<KFCurve*> list(curves, curves + count);
         if (r.reduceKeys) {
             KFCurveFilterKeyReducer reducer;

@@ -122,20 +122,20 @@ RotationSpline3ds::RotationSpline3ds(const Track3ds<Rotation3ds>& track,
         const KVector4 tin = SplineShort(in), tout = SplineShort(out);
         KVector4 leaving, arriving;
         if (i == 0) {
-            leaving = SplineScaled(tout, t * (1 - c) * (1 - b));
+            leaving = tout;  // the end keys' own tension, continuity and bias count for nothing
         } else if (i + 1 == n) {
-            arriving = SplineScaled(tin, t * (1 - c) * (1 + b));
+            arriving = tin;
         } else {
             // Tangents in the key's frames, weighed by the frames on each side.
             const double before = double(k.frame) - mKeys[i - 1].frame;
             const double after = double(mKeys[i + 1].frame) - k.frame;
             const double f = before + after > 0 ? 1.0 / (before + after) : 0.0;
+            const double fn = 2 * after * f + std::fabs(c) * (1 - 2 * after * f);
+            const double fp = 2 * before * f + std::fabs(c) * (1 - 2 * before * f);
             leaving = SplineScaled(
-                SplineSum(tin, 0.5 * t * (1 + c) * (1 + b), tout, 0.5 * t * (1 - c) * (1 - b)),
-                2 * after * f);
+                SplineSum(tin, 0.5 * t * (1 + c) * (1 + b), tout, 0.5 * t * (1 - c) * (1 - b)), fn);
             arriving = SplineScaled(
-                SplineSum(tin, 0.5 * t * (1 - c) * (1 + b), tout, 0.5 * t * (1 + c) * (1 - b)),
-                2 * before * f);
+                SplineSum(tin, 0.5 * t * (1 - c) * (1 + b), tout, 0.5 * t * (1 + c) * (1 - b)), fp);
         }
         if (i + 1 < n) k.a = SplineProduct(SplineExp(SplineSum(leaving, 0.5, tout, -0.5)), k.q);
         if (i > 0) k.b = SplineProduct(SplineExp(SplineSum(tin, 0.5, arriving, -0.5)), k.q);
@@ -288,8 +288,57 @@ std::vector<KVector4> ReadRotations3ds(const Track3ds<Rotation3ds>& track,
 }
 
 void SetTrackCurves3ds(KFCurve* const* curves, int count, const std::vector<KeyHeader3ds>& keys,
-                       const std::vector<size_t>& taken, const std::vector<KVector4>& values) {
+                       const std::vector<size_t>& taken, const std::vector<KVector4>& values,
+                       bool weighSpacing) {
     const int n = static_cast<int>(std::min(taken.size(), values.size()));
+    auto frame = [&](int k) { return double(keys[taken[size_t(k)]].time); };
+    bool uneven = false;
+    for (int k = 1; weighSpacing && k + 1 < n; ++k)
+        uneven = uneven || frame(k) - frame(k - 1) != frame(k + 1) - frame(k);
+    // TCB keys also weigh the end keys' own spline values, which the file's spline does not.
+    for (int k : {0, n - 1}) {
+        const KeyHeader3ds* h = weighSpacing && n >= 2 ? &keys[taken[size_t(k)]] : nullptr;
+        uneven = uneven || (h && (h->tension != 0 || h->continuity != 0 || h->bias != 0));
+    }
+    if (uneven) {
+        // Hermite keys with the file's own tangents, per second.
+        const double second = FrameTime3ds(30).GetSecondDouble() / 30.0;
+        for (int c = 0; c < count; ++c) {
+            if (!curves[c]) continue;
+            const size_t size = static_cast<size_t>(n);
+            std::vector<double> v(size), leaving(size), arriving(size);
+            for (int k = 0; k < n; ++k) v[size_t(k)] = static_cast<float>(values[size_t(k)][c]);
+            for (int k = 0; k < n; ++k) {
+                const KeyHeader3ds& h = keys[taken[size_t(k)]];
+                const double t = 1.0 - h.tension, cc = h.continuity, b = h.bias;
+                const double in = k > 0 ? v[size_t(k)] - v[size_t(k - 1)] : 0.0;
+                const double out = k + 1 < n ? v[size_t(k + 1)] - v[size_t(k)] : 0.0;
+                const double before = k > 0 ? frame(k) - frame(k - 1) : 0.0;
+                const double after = k + 1 < n ? frame(k + 1) - frame(k) : 0.0;
+                double to = 0, ti = 0;
+                if (k == 0 || k + 1 == n) {
+                    to = out, ti = in;  // the end keys' own spline values count for nothing
+                } else {
+                    const double w = 1.0 / (before + after);
+                    // Weighed by the frames on each side, the less the more continuity.
+                    const double fn = 2 * after * w + std::fabs(cc) * (1 - 2 * after * w);
+                    const double fp = 2 * before * w + std::fabs(cc) * (1 - 2 * before * w);
+                    to = 0.5 * t * ((1 + cc) * (1 + b) * in + (1 - cc) * (1 - b) * out) * fn;
+                    ti = 0.5 * t * ((1 - cc) * (1 + b) * in + (1 + cc) * (1 - b) * out) * fp;
+                }
+                leaving[size_t(k)] = after > 0 ? to / (after * second) : 0.0;
+                arriving[size_t(k)] = before > 0 ? ti / (before * second) : 0.0;
+            }
+            curves[c]->PrepareKeys(n);
+            for (int k = 0; k < n; ++k)
+                curves[c]->KeySet(k, FrameTime3ds(keys[taken[size_t(k)]].time),
+                                  static_cast<float>(v[size_t(k)]), KFCURVE_INTERPOLATION_CUBIC,
+                                  KFCURVE_TANGENT_USER, static_cast<float>(leaving[size_t(k)]),
+                                  k + 1 < n ? static_cast<float>(arriving[size_t(k + 1)]) : 0.0f);
+            curves[c]->CommitKeys(n);
+        }
+        return;
+    }
     for (int c = 0; c < count; ++c) {
         if (!curves[c]) continue;
         curves[c]->PrepareKeys(n);

@@ -69,5 +69,9 @@ private:
 KVector4 EulerOf3ds(const KQuaternion& q);
 
 // TCB keys of the taken keys on `count` curves, value i of each key on curve i.
+// With `weighSpacing`, keys of uneven spacing, or whose end keys carry spline values, get the
+// tangents of the file's spline instead: each weighed by the frames on its side (less the more
+// continuity) where TCB keys weigh slopes, the end keys' tangents their neighbour's chord.
 void SetTrackCurves3ds(KFCurve* const* curves, int count, const std::vector<KeyHeader3ds>& keys,
-                       const std::vector<size_t>& taken, const std::vector<KVector4>& values);
+                       const std::vector<size_t>& taken, const std::vector<KVector4>& values,
+                       bool weighSpacing = false);
