@@ -5,8 +5,10 @@
 #include <sstream>
 #include <tuple>
 
+#include "Reading3ds.h"
 #include "Test3ds.h"
 
+#include "animation/KQovTakeNode.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
@@ -256,6 +258,47 @@ TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
         }
         if (!turns) {
             EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path));
+        }
+    }
+}
+
+// A look-at target that a node hangs on, or that two cameras look at, keeps a dummy of its
+// own; the cameras' target nodes hang on it at its origin, where lib3ds finds them, not at
+// twice its place.
+TEST(Tracks3ds, TargetsWithNodesOfTheirOwnStandAtThem) {
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared" : "with a child");
+        Reading3ds source;
+        KQovScene* scene = source.manager.CreateScene();
+        KQovNode* aim = source.manager.CreateNode("Aim");
+        scene->GetRootNode()->AddChild(aim);
+        aim->AddTakeNode("Take 001");
+        aim->SetCurrentTakeNode("Take 001");
+        KQovTakeNode* take = aim->GetCurrentTakeNode();
+        Keys3ds(take->GetTranslationX(), {{0, 10}, {10, 30}});
+        Keys3ds(take->GetTranslationY(), {{0, 5}});
+        Keys3ds(take->GetTranslationZ(), {{0, -20}});
+        if (!shared) aim->AddChild(source.manager.CreateNode("Hanger"));
+        for (int i = 0; i < (shared ? 2 : 1); ++i) {
+            KQovNode* camera = source.manager.CreateNode(("Cam" + std::to_string(i)).c_str());
+            camera->SetNodeAttribute(source.manager.CreateCamera());
+            camera->SetLocalTranslation(0, 0, 100 + i);
+            scene->GetRootNode()->AddChild(camera);
+            camera->SetLookAtTarget(aim);
+        }
+        TempPath3ds file("aim.3ds");
+        ASSERT_TRUE(source.Write(file.path, scene));
+        for (int frame : {0, 5, 10}) {
+            const auto world = Lib3dsWorld(file.path, frame);
+            const auto dummy = world.find("object $$$DUMMY.Aim");
+            ASSERT_NE(dummy, world.end());
+            EXPECT_NEAR(dummy->second.at(0), (10 + 2 * frame) / 2.54, 2e-3);
+            for (int i = 0; i < (shared ? 2 : 1); ++i) {
+                const auto target = world.find("target Cam" + std::to_string(i));
+                ASSERT_NE(target, world.end());
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(target->second.at(size_t(c)), dummy->second.at(size_t(c)), 2e-3);
+            }
         }
     }
 }
