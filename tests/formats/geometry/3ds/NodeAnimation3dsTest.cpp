@@ -147,4 +147,41 @@ TEST(NodeAnimation3ds, RotationsFollowTheFileWithinTheirFrames) {
     }
 }
 
+// Each hide key turns the node's visibility over, visible before the first: "Visibility" keys
+// that hold their value, the node hidden when frame 0 is; without animation, frame 0's state.
+TEST(NodeAnimation3ds, HideKeysTurnVisibilityOver) {
+    const struct {
+        std::vector<uint32_t> frames;
+        bool animate;
+        std::vector<std::pair<int, float>> keys;  // frame, visibility
+        bool visible;
+    } cases[] = {{{5, 9}, true, {{0, 1}, {5, 0}, {9, 1}}, true},
+                 {{0, 12, 12, 20}, true, {{0, 0}, {12, 1}, {20, 0}}, false},
+                 {{0, 12}, false, {}, false},
+                 {{3}, false, {}, true}};
+    for (const auto& c : cases) {
+        ObjectMotion3ds motion;
+        for (uint32_t f : c.frames) {
+            KeyHeader3ds key;
+            key.time = f;
+            motion.hide.keys.push_back(key);
+            motion.hide.values.emplace_back();
+        }
+        TrackReading3ds reading;
+        reading.animate = c.animate;
+        KQovNode node(nullptr, "Model::Blink");
+        ASSERT_TRUE(ReadObjectAnimation3ds(node, motion, reading));
+        KFCurve* visibility = node.GetCurrentTakeNode()->GetVisibility();
+        ASSERT_NE(visibility, nullptr);
+        ASSERT_EQ(visibility->KeyGetCount(), int(c.keys.size()));
+        for (size_t k = 0; k < c.keys.size(); ++k) {
+            EXPECT_EQ(visibility->KeyGetTime(int(k)), FrameTime3ds(c.keys[k].first));
+            EXPECT_EQ(visibility->KeyGetValue(int(k)), c.keys[k].second);
+            // Held up to the next key.
+            EXPECT_EQ(visibility->Evaluate(FrameTime3ds(c.keys[k].first + 1)), c.keys[k].second);
+        }
+        EXPECT_EQ(node.GetVisibility(), c.visible);
+    }
+}
+
 }  // namespace
