@@ -2,9 +2,11 @@
 // check the toolkit's records against an independent reader. With a frame number it
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
 // frame, each object node's mesh vertices placed at that frame, and each camera's and light's
-// place, view and colour (a file without nodes: its records'). With "materials" it prints
-// every field of each material that the 3DS reader and writer handle; with "lights", each
-// light's multiplier and off flag; with "faces", each mesh face's points.
+// place, view and colour (a file without nodes: its records'); with "world" after the frame,
+// every node's place in the world (times the master scale), its axes and its hide keys' frames.
+// With "materials" it prints every field of each material that the 3DS reader and writer
+// handle; with "lights", each light's multiplier and off flag; with "faces", each mesh face's
+// points.
 #include <lib3ds/camera.h>
 #include <lib3ds/file.h>
 #include <lib3ds/light.h>
@@ -112,6 +114,27 @@ void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
     }
 }
 
+void PrintWorld(Lib3dsNode* node, double scale) {
+    static const char* const kinds[] = {"?", "ambient", "object", "camera", "target", "light",
+                                        "spot"};
+    for (; node; node = node->next) {
+        printf("world %s %s", kinds[node->type <= 6 ? node->type : 0], node->name);
+        if (node->type == LIB3DS_OBJECT_NODE && node->data.object.instance[0])
+            printf(".%s", node->data.object.instance);
+        for (int c = 0; c < 3; ++c) printf(" %.3f", double(node->matrix[3][c]) * scale);
+        // Its axes on a lever of 10 units.
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) printf(" %.3f", double(node->matrix[r][c]) * 10);
+        if (node->type == LIB3DS_OBJECT_NODE) {
+            printf(" hide");
+            for (Lib3dsBoolKey* k = node->data.object.hide_track.keyL; k; k = k->next)
+                printf(" %d", int(k->tcb.frame));
+        }
+        printf("\n");
+        PrintWorld(node->childs, scale);
+    }
+}
+
 // A file without key-frame nodes shows its records as they are: mesh vertices as stored,
 // cameras and lights at their positions, in the same lines as above.
 void PrintRecordPoints(Lib3dsFile* file) {
@@ -159,8 +182,8 @@ void PrintMaterials(Lib3dsFile* file) {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4) {
-        fprintf(stderr,
-                "usage: lib3ds_counts FILE [FRAME [points] | materials | lights | faces]\n");
+        fprintf(stderr, "usage: lib3ds_counts FILE [FRAME [points | world] | materials | lights | "
+                        "faces]\n");
         return 2;
     }
     Lib3dsFile* file = lib3ds_file_load(argv[1]);
@@ -197,7 +220,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3) {
         lib3ds_file_eval(file, Lib3dsFloat(atof(argv[2])));
-        if (argc == 4 && !file->nodes)
+        if (argc == 4 && std::string(argv[3]) == "world")
+            PrintWorld(file->nodes, file->master_scale > 0 ? double(file->master_scale) : 1.0);
+        else if (argc == 4 && !file->nodes)
             PrintRecordPoints(file);
         else if (argc == 4)
             PrintPoints(file, file->nodes);

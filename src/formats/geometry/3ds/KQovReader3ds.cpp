@@ -732,7 +732,17 @@ bool KQovReader3ds::ReadAnimation() {
     reading.lastFrame = uint32_t(end > 0 ? std::min(2 * end, kLastFrame3ds) : kLastFrame3ds);
     size_t past = 0;
     reading.keysPast = &past;
+    // Following rotations between keys costs a few evaluations a frame, and samples some.
+    int64_t rotationFrames = int64_t(1) << 20;
+    size_t unfollowed = 0;
+    reading.rotationFrames = &rotationFrames;
+    reading.rotationsUnfollowed = &unfollowed;
     const bool ok = ReadTracks(reading);
+    if (unfollowed > 0)
+        mStatus += KFormatC("%zu rotation track%s joined between keys as Euler curves, not as the "
+                            "file turns: following more would take past 1048576 frames.\n",
+                            unfollowed, unfollowed == 1 ? " is" : "s are")
+                       .c_str();
     if (past > 0)
         mStatus += KFormatC(past == 1 ? "%zu key past frame %u is not read.\n"
                                       : "%zu keys past frame %u are not read.\n",

@@ -192,6 +192,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
     if (Failed()) return false;
     CreateNewDatabase3ds(mCtx, mDatabase, kMeshFile3ds);
     if (Failed()) return false;
+    FindTargetsOnly(*mScene->GetRootNode());
     RenameForWrite();
     // Names written as they are come first: no image made short may take one.
     mTextureNames.Reset(mFileName, {mFileName});
@@ -387,6 +388,7 @@ bool KQovWriter3ds::HoldsWritableNodes(KQovNode& root) {
 }
 
 bool KQovWriter3ds::WritesOwnNode(const KQovNode& node) const {
+    if (mTargetsOnly.count(&node)) return false;
     const KQovNodeAttribute* attribute = node.GetNodeAttribute();
     switch (attribute ? attribute->GetAttributeType() : -1) {
         case KQovNodeAttribute::eMesh:
@@ -422,6 +424,32 @@ std::unordered_set<const KQovNode*> KQovWriter3ds::HeldNodes(KQovNode& root) con
     return holding;
 }
 
+void KQovWriter3ds::FindTargetsOnly(KQovNode& root) {
+    mTargetsOnly.clear();
+    mKeys.targetsOnly = &mTargetsOnly;
+    // A target looked at by one written camera or spotlight alone is that node's target; one
+    // shared, or looked at by a node written otherwise, keeps a node of its own.
+    const std::vector<KQovNode*> nodes = KQovListNodes(&root);
+    const std::unordered_set<const KQovNode*> inTree(nodes.begin(), nodes.end());
+    std::unordered_map<const KQovNode*, int> lookers;
+    std::unordered_set<const KQovNode*> candidates;
+    for (const KQovNode* node : nodes) {
+        const KQovNode* target = node->GetLookAtTarget();
+        if (!target) continue;
+        ++lookers[target];
+        const KQovNodeAttribute* a = node->GetNodeAttribute();
+        const int type = a ? a->GetAttributeType() : -1;
+        const bool written =
+            (type == KQovNodeAttribute::eCamera && mFlags.cameras) ||
+            (type == KQovNodeAttribute::eLight && mFlags.lights &&
+             static_cast<const KQovLight*>(a)->GetLightType() == 2);
+        if (inTree.count(target) && TargetOnly3ds(*node, *target, written))
+            candidates.insert(target);
+    }
+    for (const KQovNode* target : candidates)
+        if (lookers[target] == 1) mTargetsOnly.insert(target);
+}
+
 void KQovWriter3ds::FindDummies(KQovNode& root) {
     mDummies.clear();
     mKeys.dummies = &mDummies;
@@ -447,6 +475,7 @@ bool KQovWriter3ds::ExportNode(KQovNode& root) {
 }
 
 bool KQovWriter3ds::ExportOneNode(KQovNode& node) {
+    if (mTargetsOnly.count(&node)) return true;  // written with its camera or spotlight
     if (mDummies.count(&node)) {
         PutDummy(node);
         return !Failed();

@@ -59,6 +59,9 @@ private:
     bool WritesOwnNode(const KQovNode& node) const;
     // The nodes of the tree the file holds: those it writes and those above them.
     std::unordered_set<const KQovNode*> HeldNodes(KQovNode& root) const;
+    // Look-at targets written only as their camera's or spotlight's target node, into
+    // `mTargetsOnly`.
+    void FindTargetsOnly(KQovNode& root);
     // Switched-off or unwritable meshes, lights and cameras with written nodes below them,
     // into `mDummies`.
     void FindDummies(KQovNode& root);
@@ -89,6 +92,7 @@ private:
     double mMasterScale = 0.3937007874015748;
     KeyframeSettings3ds mKeys;
     std::unordered_set<const KQovNode*> mDummies;  // written as dummies, whatever their kind
+    std::unordered_set<const KQovNode*> mTargetsOnly;
     std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>> mLackedTurns;
     std::string mTakeName;  // the take whose span is written, from the options
     KQovScene* mScene = nullptr;

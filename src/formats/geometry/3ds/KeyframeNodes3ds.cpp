@@ -142,16 +142,41 @@ void SetName(NodePart3ds& part, KQovNode& node, const KeyframeSettings3ds& s) {
     part.parent = ParentReference3ds(node, s);
 }
 
-// The target track: the look-at node's translation, or a point 10 units
-// along `axis` of the node, frame by frame.
-void FillTarget(Track3ds<Point3ds>& track, KQovNode& node, const KeyframeSettings3ds& s,
-                const KVector4& axis, int count) {
+// Whether the file holds a node of its own for `node`, that a target node can hang on.
+bool WritesNode(const KQovNode& node, const KeyframeSettings3ds& s) {
+    if (WrittenAsItself3ds(node, s) || (s.dummies && s.dummies->count(&node))) return true;
+    if (IsMeshLightOrCamera3ds(node) || (s.targetsOnly && s.targetsOnly->count(&node)))
+        return false;
+    return Name(node).compare(0, 7, kQovRootCut3ds) != 0 &&
+           (node.GetParent() || s.createReferenceNode);
+}
+
+// The target track: the look-at node's place, or a point 10 units along `axis` of the node,
+// frame by frame, in the frame of the node the target hangs on.
+void FillTarget(Track3ds<Point3ds>& track, TargetPart3ds& part, KQovNode& node,
+                const KeyframeSettings3ds& s, const KVector4& axis, int count) {
     if (KQovNode* target = node.GetLookAtTarget()) {
-        Channels t;
-        TransformChannels(*target, 'T', t, s.animated);
-        FillPositionKeys3ds(track, t, KeyCount3ds(*target, s));
+        if (s.targetsOnly && s.targetsOnly->count(target)) {
+            // Hung where the look-at node hangs, at its place there.
+            part.parent = ParentReference3ds(*target, s);
+            Channels t;
+            TransformChannels(*target, 'T', t, s.animated);
+            std::vector<KVector4> points = SampleFrames3ds(t, KeyCount3ds(*target, s));
+            IntoFileParentFrame(*target, points, s);
+            FillPositionKeys3ds(track, points);
+        } else if (WritesNode(*target, s)) {
+            // Hung on the look-at node's own node: at its origin, which moves with it.
+            part.parent = TargetReference3ds(node, s);
+            FillPositionKeys3ds(track, std::vector<KVector4>(1, KVector4(0, 0, 0)));
+        } else {
+            part.parent = TargetReference3ds(node, s);
+            Channels t;
+            TransformChannels(*target, 'T', t, s.animated);
+            FillPositionKeys3ds(track, t, KeyCount3ds(*target, s));
+        }
         return;
     }
+    part.parent = TargetReference3ds(node, s);
     Channels t, r;
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
@@ -205,6 +230,12 @@ std::string ParentReference3ds(const KQovNode& node, const KeyframeSettings3ds& 
     return DummyReference(name);
 }
 
+bool TargetOnly3ds(const KQovNode& node, const KQovNode& target, bool written) {
+    if (!written || node.GetLookAtTarget() != &target || &node == &target) return false;
+    return !IsMeshLightOrCamera3ds(target) && target.GetChildCount() == 0 && target.GetParent() &&
+           Name(target).compare(0, 7, kQovRootCut3ds) != 0;
+}
+
 std::string TargetReference3ds(const KQovNode& node, const KeyframeSettings3ds& s) {
     const KQovNode* target = node.GetLookAtTarget();
     if (!target) return ParentReference3ds(node, s);
@@ -234,6 +265,8 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'T', t, s.animated);
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
+    KQovTakeNode* take = s.animated ? node.GetCurrentTakeNode() : nullptr;
+    FillHideKeys3ds(m->hide, take ? take->GetVisibility() : nullptr, count);
     const std::vector<KAffineMatrix> lacked = LackedTurns(node.GetParent(), s, count);
     if (lacked.empty()) {
         FillPositionKeys3ds(m->pos, t, count);
@@ -285,7 +318,6 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     SpotlightMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
-    m->target.parent = TargetReference3ds(node, s);
     FillNodePosition(m->pos, node, s, count);
     const KQovLight* light = node.GetLight();
     FillColorKeys(m->color, node, s.animated, count);
@@ -294,7 +326,7 @@ SpotlightMotion3ds* BuildSpotlightMotion3ds(Context3ds& ctx, KQovNode& node,
     FillValueKeys3ds(m->hotspot, cone, count);
     FillValueKeys3ds(m->falloff, cone, count);
     FillValueKeys3ds(m->roll, Channel3ds{nullptr, 0.0}, 1);
-    FillTarget(m->targetPos, node, s, KVector4(0, -1, 0), count);
+    FillTarget(m->targetPos, m->target, node, s, KVector4(0, -1, 0), count);
     return held.Release();
 }
 
@@ -306,7 +338,6 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
     CameraMotion3ds* m = held.get();
     if (!m) return nullptr;
     SetName(*m, node, s);
-    m->target.parent = TargetReference3ds(node, s);
     Channels r;
     TransformChannels(node, 'R', r, s.animated);
     FillNodePosition(m->pos, node, s, count);
@@ -331,6 +362,6 @@ CameraMotion3ds* BuildCameraMotion3ds(Context3ds& ctx, KQovNode& node,
         for (int k = 0; k < count; ++k)
             m->roll.values[static_cast<size_t>(k)] =
                 static_cast<float>(DerivedRoll3ds(Sample(r, k)));
-    FillTarget(m->targetPos, node, s, KVector4(1, 0, 0), count);
+    FillTarget(m->targetPos, m->target, node, s, KVector4(1, 0, 0), count);
     return held.Release();
 }

@@ -22,6 +22,9 @@ struct KeyframeSettings3ds {
     // The turn and scaling that the file's frame of a camera or light lacks, frame by frame,
     // kept by node so that a chain of them is turned once.
     std::unordered_map<const KQovNode*, std::vector<KAffineMatrix>>* lackedTurns = nullptr;
+    // Look-at targets written only as the target node of their camera or spotlight: no node
+    // of their own, their place in the frame of their parent.
+    const std::unordered_set<const KQovNode*>* targetsOnly = nullptr;
 };
 
 // The name written for an object: without class prefix, at most 10 characters.
@@ -35,6 +38,10 @@ bool WrittenAsItself3ds(const KQovNode& node, const KeyframeSettings3ds& setting
 std::string ParentReference3ds(const KQovNode& node, const KeyframeSettings3ds& settings);
 // The parent reference of a light's or camera's target node.
 std::string TargetReference3ds(const KQovNode& node, const KeyframeSettings3ds& settings);
+// Whether `target` is written only as the target node of the camera or spotlight `node`
+// that looks at it, the one node of the tree that does: a node without a mesh, light or
+// camera of its own and without children.
+bool TargetOnly3ds(const KQovNode& node, const KQovNode& target, bool written);
 // The node's translation ('T'), rotation ('R') or scaling ('S') at time 0: its
 // current take's curves where they have keys, else its properties.
 KVector4 TransformAtStart3ds(KQovNode& node, char which);

@@ -14,6 +14,10 @@ struct TrackReading3ds {
     // Keys past this frame are not read, but counted in `*keysPast` when it is given.
     uint32_t lastFrame = UINT32_MAX;
     size_t* keysPast = nullptr;
+    // Frames left for following rotation tracks between their keys; the tracks past it keep
+    // their keys as Euler keys and are counted in `*rotationsUnfollowed`.
+    int64_t* rotationFrames = nullptr;
+    size_t* rotationsUnfollowed = nullptr;
 };
 
 // Each adds "default take" to the node, makes it current and fills it.

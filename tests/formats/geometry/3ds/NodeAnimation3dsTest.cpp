@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Test3ds.h"
 
 #include "animation/KFCurve.h"
@@ -9,6 +11,7 @@
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/KeyframeNodes3ds.h"
 #include "formats/geometry/3ds/NodeAnimation3ds.h"
+#include "foundation/KQuaternion.h"
 #include "foundation/KRotationOrder.h"
 
 namespace {
@@ -102,6 +105,83 @@ TEST(NodeAnimation3ds, SpotsAndCamerasWithTargets) {
     camera.SetNodeAttribute(nullptr);
     delete light;
     delete lens;
+}
+
+// A turn past 180 degrees between keys is sampled at every frame, within the frames a read
+// may spend on following rotations; past them the keys stay as they are, counted. A turn the
+// keys' Euler curves follow keeps its keys.
+TEST(NodeAnimation3ds, RotationsFollowTheFileWithinTheirFrames) {
+    const struct {
+        const char* what;
+        float degrees;
+        int64_t frames;
+        int keys;
+        size_t unfollowed;
+    } cases[] = {{"229 degrees, sampled", 229, 1000, 31, 0},
+                 {"229 degrees past the frames", 229, 40, 2, 1},
+                 {"90 degrees kept", 90, 1000, 2, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ObjectMotion3ds motion;
+        motion.rot.keys.resize(2);
+        motion.rot.keys[1].time = 30;
+        motion.rot.values = {{0, 0, 0, 1}, {float(c.degrees * 3.14159265358979 / 180), 0, 0, 1}};
+        TrackReading3ds reading;
+        int64_t frames = c.frames;
+        size_t unfollowed = 0;
+        reading.rotationFrames = &frames;
+        reading.rotationsUnfollowed = &unfollowed;
+        KQovNode node(nullptr, "Model::Wheel");
+        ASSERT_TRUE(ReadObjectAnimation3ds(node, motion, reading));
+        KQovTakeNode* take = node.GetCurrentTakeNode();
+        EXPECT_EQ(take->GetRotationY()->KeyGetCount(), c.keys);
+        EXPECT_EQ(unfollowed, c.unfollowed);
+        if (c.keys == 31) {
+            // Halfway, half the turn, the file's way round (the scene turns the other way).
+            KMatrix m;
+            KMatrixSetRotationXYZ(m, At(take, "R", 15));
+            KQuaternion q;
+            KQuaternionFromMatrix(q, m);
+            EXPECT_NEAR(std::acos(q[3]) * 2 * 180 / 3.14159265358979, 114.5, 1e-3);
+        }
+    }
+}
+
+// Each hide key turns the node's visibility over, visible before the first: "Visibility" keys
+// that hold their value, the node hidden when frame 0 is; without animation, frame 0's state.
+TEST(NodeAnimation3ds, HideKeysTurnVisibilityOver) {
+    const struct {
+        std::vector<uint32_t> frames;
+        bool animate;
+        std::vector<std::pair<int, float>> keys;  // frame, visibility
+        bool visible;
+    } cases[] = {{{5, 9}, true, {{0, 1}, {5, 0}, {9, 1}}, true},
+                 {{0, 12, 12, 20}, true, {{0, 0}, {12, 1}, {20, 0}}, false},
+                 {{0, 12}, false, {}, false},
+                 {{3}, false, {}, true}};
+    for (const auto& c : cases) {
+        ObjectMotion3ds motion;
+        for (uint32_t f : c.frames) {
+            KeyHeader3ds key;
+            key.time = f;
+            motion.hide.keys.push_back(key);
+            motion.hide.values.emplace_back();
+        }
+        TrackReading3ds reading;
+        reading.animate = c.animate;
+        KQovNode node(nullptr, "Model::Blink");
+        ASSERT_TRUE(ReadObjectAnimation3ds(node, motion, reading));
+        KFCurve* visibility = node.GetCurrentTakeNode()->GetVisibility();
+        ASSERT_NE(visibility, nullptr);
+        ASSERT_EQ(visibility->KeyGetCount(), int(c.keys.size()));
+        for (size_t k = 0; k < c.keys.size(); ++k) {
+            EXPECT_EQ(visibility->KeyGetTime(int(k)), FrameTime3ds(c.keys[k].first));
+            EXPECT_EQ(visibility->KeyGetValue(int(k)), c.keys[k].second);
+            // Held up to the next key.
+            EXPECT_EQ(visibility->Evaluate(FrameTime3ds(c.keys[k].first + 1)), c.keys[k].second);
+        }
+        EXPECT_EQ(node.GetVisibility(), c.visible);
+    }
 }
 
 }  // namespace

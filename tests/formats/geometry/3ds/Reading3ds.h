@@ -15,6 +15,7 @@
 #include "formats/geometry/3ds/KQovWriter3ds.h"
 #include "io/KStreamOptionsBase.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 
@@ -38,8 +39,17 @@ struct Reading3ds {
             if (KQovNode* found = Find(node->GetChild(i), name)) return found;
         return nullptr;
     }
+    // Nodes as lib3ds counts them: cameras and lights by themselves, their targets not, the
+    // others as object nodes.
     void Count(KQovNode* node, std::map<std::string, int>& counts) {
-        if (node != scene->GetRootNode()) ++counts["node object"];
+        const KQovNodeAttribute* a = node->GetNodeAttribute();
+        const int type = a ? a->GetAttributeType() : -1;
+        if (type == KQovNodeAttribute::eCamera)
+            ++counts["camera"];
+        else if (type == KQovNodeAttribute::eLight)
+            ++counts["light"];
+        else if (node != scene->GetRootNode() && type != KQovNodeAttribute::eMarker)
+            ++counts["node object"];
         if (auto* mesh = dynamic_cast<KQovMesh*>(node->GetNodeAttribute())) {
             ++counts["mesh"];
             counts["faces"] += mesh->GetPolygonCount();

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <tuple>
 
+#include "Reading3ds.h"
 #include "Test3ds.h"
 
+#include "animation/KQovTakeNode.h"
 #include "formats/geometry/3ds/Axes3ds.h"
 #include "formats/geometry/3ds/Database3ds.h"
 #include "formats/geometry/3ds/LightCamera3ds.h"
@@ -165,6 +168,137 @@ TEST(Tracks3ds, NearlyStillAndUprightTurnsStayFinite) {
         for (const Rotation3ds& r : out.values) {
             EXPECT_TRUE(std::isfinite(r.angle));
             EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z));
+        }
+    }
+}
+
+// A turn between two keys is kept whole: a full one turns through half a turn at mid-segment
+// (not standing still), 229 degrees passes 114.5 (not turning back 131), and keys turning about
+// different axes follow one spherical path, not one spline per Euler channel.
+TEST(Tracks3ds, RotationSplineKeepsWholeTurns) {
+    const double pi = 3.14159265358979;
+    struct Case {
+        float angle;     // of the second key, about the file's Z axis (the scene's Y)
+        double halfway;  // turn at frame 15, degrees
+    } cases[] = {{float(2 * pi), 180}, {float(229 * pi / 180), 114.5}, {float(pi / 2), 45}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.angle);
+        Track3ds<Rotation3ds> track;
+        track.keys.resize(2);
+        track.keys[1].time = 30;
+        track.values = {{0, 0, 0, 1}, {c.angle, 0, 0, 1}};
+        const RotationSpline3ds spline(track, {0, 1});
+        const KQuaternion q = spline.At(15);
+        EXPECT_NEAR(std::acos(std::min(1.0, std::fabs(q[3]))) * 2 * 180 / pi, c.halfway, 1e-4);
+        EXPECT_NEAR(std::fabs(q[1]), std::sin(c.halfway * pi / 360), 1e-6);  // about Y
+        const KQuaternion end = spline.At(30);
+        EXPECT_NEAR(std::fabs(end[3]), std::fabs(std::cos(c.angle / 2.0)), 1e-6);
+    }
+    // Before the first key and after the last, the keys' own rotations.
+    Track3ds<Rotation3ds> track;
+    track.keys.resize(3);
+    track.keys[0].time = 10, track.keys[1].time = 20, track.keys[2].time = 40;
+    track.values = {{float(pi / 2), 1, 0, 0}, {float(pi / 2), 0, 1, 0}, {1.0f, 0.6f, 0.8f, 0}};
+    const RotationSpline3ds spline(track, {0, 1, 2});
+    EXPECT_EQ(spline.At(0), spline.At(10));
+    EXPECT_EQ(spline.At(50), spline.At(40));
+    EXPECT_NEAR(std::fabs(spline.At(10)[3]), std::cos(pi / 4), 1e-6);
+}
+
+// Every node's world place and hide keys as lib3ds finds them at a frame, by kind and name.
+std::map<std::string, std::vector<double>> Lib3dsWorld(const std::string& path, int frame) {
+    std::map<std::string, std::vector<double>> places;
+    for (const std::string& line : Lib3dsLines(path, std::to_string(frame) + " world")) {
+        std::istringstream in(line);
+        std::string word, kind, name;
+        in >> word >> kind >> name;
+        std::vector<double>& values = places[kind + " " + name];
+        while (in >> word)
+            if (word != "hide") values.push_back(std::stod(word));
+    }
+    return places;
+}
+
+// Files lib3ds wrote (tests/data/NOTES.md): targets that cameras and spotlights follow, keyed,
+// on a node and at the top; a hide track; turns of more than 180 degrees about one axis and
+// turns about several; keys of uneven spacing with tension, continuity and bias. 3DS to 3DS keeps every node, its place and axes at every frame as
+// lib3ds evaluates it, and its hide keys; a second pass writes the same (rotation keys within
+// a float's rounding).
+TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
+    for (const char* file :
+         {"CameraTargetKeys.3ds", "SpotTargetKeys.3ds", "HideKeys.3ds", "RotationTurns.3ds",
+          "SplineKeys.3ds"}) {
+        SCOPED_TRACE(file);
+        const std::string in = std::string(QOV_TESTDATA_DIR) + "/3ds/" + file;
+        ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;
+        TempPath3ds first("first.3ds"), second("second.3ds");
+        ASSERT_EQ(ConvertWithQovtool3ds(in, first.path), "");
+        ASSERT_EQ(ConvertWithQovtool3ds(first.path, second.path), "");
+        const bool turns = std::string(file) == "RotationTurns.3ds" ||
+                           std::string(file) == "SplineKeys.3ds";
+        for (int frame = 0; frame <= (turns ? 90 : 60); frame += (turns ? 3 : 5)) {
+            SCOPED_TRACE(frame);
+            const auto want = Lib3dsWorld(in, frame), got = Lib3dsWorld(first.path, frame);
+            const auto again = Lib3dsWorld(second.path, frame);
+            if (turns) {
+                EXPECT_EQ(again.size(), got.size());
+            }
+            ASSERT_EQ(want.size(), got.size());
+            for (const auto& node : want) {
+                const auto found = got.find(node.first);
+                ASSERT_NE(found, got.end()) << node.first;
+                ASSERT_EQ(found->second.size(), node.second.size()) << node.first;
+                for (size_t i = 0; i < node.second.size(); ++i) {
+                    EXPECT_NEAR(found->second[i], node.second[i], 2e-3) << node.first;
+                    if (turns && again.count(node.first)) {
+                        EXPECT_NEAR(again.at(node.first).at(i), node.second[i], 2e-3);
+                    }
+                }
+            }
+        }
+        if (!turns) {
+            EXPECT_EQ(ReadBytes3ds(first.path), ReadBytes3ds(second.path));
+        }
+    }
+}
+
+// A look-at target that a node hangs on, or that two cameras look at, keeps a dummy of its
+// own; the cameras' target nodes hang on it at its origin, where lib3ds finds them, not at
+// twice its place.
+TEST(Tracks3ds, TargetsWithNodesOfTheirOwnStandAtThem) {
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared" : "with a child");
+        Reading3ds source;
+        KQovScene* scene = source.manager.CreateScene();
+        KQovNode* aim = source.manager.CreateNode("Aim");
+        scene->GetRootNode()->AddChild(aim);
+        aim->AddTakeNode("Take 001");
+        aim->SetCurrentTakeNode("Take 001");
+        KQovTakeNode* take = aim->GetCurrentTakeNode();
+        Keys3ds(take->GetTranslationX(), {{0, 10}, {10, 30}});
+        Keys3ds(take->GetTranslationY(), {{0, 5}});
+        Keys3ds(take->GetTranslationZ(), {{0, -20}});
+        if (!shared) aim->AddChild(source.manager.CreateNode("Hanger"));
+        for (int i = 0; i < (shared ? 2 : 1); ++i) {
+            KQovNode* camera = source.manager.CreateNode(("Cam" + std::to_string(i)).c_str());
+            camera->SetNodeAttribute(source.manager.CreateCamera());
+            camera->SetLocalTranslation(0, 0, 100 + i);
+            scene->GetRootNode()->AddChild(camera);
+            camera->SetLookAtTarget(aim);
+        }
+        TempPath3ds file("aim.3ds");
+        ASSERT_TRUE(source.Write(file.path, scene));
+        for (int frame : {0, 5, 10}) {
+            const auto world = Lib3dsWorld(file.path, frame);
+            const auto dummy = world.find("object $$$DUMMY.Aim");
+            ASSERT_NE(dummy, world.end());
+            EXPECT_NEAR(dummy->second.at(0), (10 + 2 * frame) / 2.54, 2e-3);
+            for (int i = 0; i < (shared ? 2 : 1); ++i) {
+                const auto target = world.find("target Cam" + std::to_string(i));
+                ASSERT_NE(target, world.end());
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(target->second.at(size_t(c)), dummy->second.at(size_t(c)), 2e-3);
+            }
         }
     }
 }
