@@ -42,10 +42,10 @@ bool IsEmptySpan(const KTimeSpan& span) {
     return span.GetStart() == KTime(0) && span.GetStop() == KTime(0);
 }
 
+// The first take node of the name, found through the object's index when it has many.
 KQovTakeNode* TakeNodeNamed(KQovTakeNodeContainer* object, const char* name) {
-    for (int i = 0; i < object->GetTakeNodeCount(); ++i)
-        if (std::strcmp(object->GetTakeNodeName(i), name) == 0) return object->GetTakeNode(i);
-    return nullptr;
+    const int index = object->FindTakeNodeIndex(name);
+    return index >= 0 ? object->GetTakeNode(index) : nullptr;
 }
 
 // Widens [start, stop] over the take `name` of the node and its subtree.
@@ -218,6 +218,7 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
             }
             StoreChannel(channel);
         }
+        StoreRenamedUserChannels(object, root, false);
     }
     KQovWriteBlockEnd(mFile);
 }

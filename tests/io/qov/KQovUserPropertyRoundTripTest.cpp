@@ -283,3 +283,122 @@ TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
         }
     }
 }
+
+namespace {
+
+void KeyTwice(KQovTakeNode* take, const char* channel, float first) {
+    KFCurveNode* found = take->GetRoot()->FindChildByName(channel);
+    ASSERT_NE(found, nullptr) << channel;
+    KFCurve* curve = found->GetCurve();
+    ASSERT_NE(curve, nullptr) << channel;
+    curve->ResizeKeyBuffer(2);
+    curve->KeySet(0, KTime(0), first);
+    curve->KeySet(1, KTime(KTime::kOneSecond), first + 1.0f);
+    curve->CommitKeys(2);
+}
+
+}  // namespace
+
+// A user property written under another name keeps the keys of its channel, shared with a twin
+// or with the node's own channel, or its own: the take's channel goes out under that name too.
+// A material's user property, which the layout has no place for, is named in a warning.
+TEST(KQovUserPropertyRoundTrip, RenamedPropertiesKeepTheirKeys) {
+    TempTestFolder tmp;
+    for (int id : {3, 4}) {
+        SCOPED_TRACE(id);
+        v5test::Scene s;
+        KQovNode* node = s.Add("A", s.manager.CreateNull());
+        for (const char* name : {"Speed", "speed", "visibility", "lcl rotation"}) {
+            KQovUserProperty* u = s.manager.CreateUserProperty(name, "Real", "");
+            u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+            u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+            node->AddUserProperty(u);
+            u->SetValue(0.25);
+        }
+        KQovMaterial* material = s.manager.CreateMaterial("Material::Gloss");
+        KQovUserProperty* shine = s.manager.CreateUserProperty("Sheen", "Real", "");
+        shine->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        material->AddUserProperty(shine);
+        s.scene->GetEntityContainer()->AddMaterial(material);
+        KQovTakeNode* take = node->AddTakeNode("Walk");
+        KeyTwice(take, "Speed", 2.0f);
+        KeyTwice(take, "Visibility", 0.0f);
+        KeyTwice(take, "lcl rotation", 5.0f);
+        const std::string name = tmp / ("keys" + std::to_string(id) + ".qov");
+        KQovExporter exporter(&s.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+        const std::string status = exporter.GetStatusText().Buffer();
+        EXPECT_NE(status.find("Node \"A\" user property \"lcl rotation\" written as "
+                              "\"lcl rotation_1\""),
+                  std::string::npos)
+            << status;
+        EXPECT_NE(status.find("Material \"Gloss\" user property \"Sheen\" not written: version-5 "
+                              "QOV files keep user properties of models only\n"),
+                  std::string::npos)
+            << status;
+        Imported read(name);
+        ASSERT_NE(read.node, nullptr);
+        const std::string speed = Keys(read.node, "Walk", "Speed");
+        EXPECT_EQ(speed, "0:2.000000 1:3.000000 ");
+        EXPECT_EQ(Keys(read.node, "Walk", "speed_1"), speed);
+        EXPECT_EQ(Keys(read.node, "Walk", "visibility_1"), "0:0.000000 1:1.000000 ");
+        EXPECT_EQ(Keys(read.node, "Walk", "lcl rotation_1"), "0:5.000000 1:6.000000 ");
+        // Each still holds its own value in the default take.
+        for (const char* renamed : {"speed_1", "visibility_1", "lcl rotation_1"}) {
+            KQovUserProperty* u = read.node->FindUserProperty(renamed);
+            ASSERT_NE(u, nullptr) << renamed;
+            double value = 0.0;
+            u->GetValue(value);
+            EXPECT_EQ(value, 0.25) << renamed;
+        }
+        EXPECT_EQ(read.node->GetPropertyHandler()->FindProperty("Visibility")->GetDouble(), 1.0);
+    }
+}
+
+// Shapes whose channels a version-5 file would name alike ("ab", "ab ", "ab (Shape)", "AB  ")
+// each keep their own keys: the later ones are written under names of their own, with a
+// warning, and the scene keeps its names.
+TEST(KQovUserPropertyRoundTrip, ShapesOfOneChannelNameKeepTheirOwnKeys) {
+    TempTestFolder tmp;
+    v5test::MeshScene s;
+    const char* const names[] = {"ab", "ab ", "ab (Shape)", "AB  "};
+    for (const char* shapeName : names) {
+        KQovShape* shape = s.manager.CreateShape();
+        shape->InitControlPoints(4);
+        ASSERT_GE(s.mesh->AddShape(shape, shapeName), 0) << shapeName;
+    }
+    KQovTakeNode* take = s.node->AddTakeNode("Walk");
+    for (int i = 0; i < 4; ++i) KeyTwice(take, names[i], float(10 * i));
+    const std::string name = tmp / "shapes.qov";
+    KQovExporter exporter(&s.manager);
+    ASSERT_TRUE(exporter.Initialize(name.c_str()));
+    exporter.SetFileFormat(4);
+    ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+    EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+              "Node \"Square\" shape \"ab \" written as \"ab 1\": another shape's channel reads "
+              "back the same\n"
+              "Node \"Square\" shape \"ab (Shape)\" written as \"ab 2\": another shape's channel "
+              "reads back the same\n"
+              "Node \"Square\" shape \"AB  \" written as \"AB 3\": another shape's channel reads "
+              "back the same\n");
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(s.mesh->GetShapeName(i), names[i]);
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize(name.c_str()));
+    ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+    KQovNode* node = scene->GetRootNode()->FindChild("Square");
+    ASSERT_NE(node, nullptr);
+    KQovGeometry* geometry = node->GetGeometry();
+    ASSERT_NE(geometry, nullptr);
+    ASSERT_EQ(geometry->GetShapeCount(), 4);
+    const char* const written[] = {"ab", "ab 1", "ab 2", "AB 3"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_STREQ(geometry->GetShapeName(i), written[i]);
+        EXPECT_EQ(Keys(node, "Walk", written[i]),
+                  "0:" + std::to_string(10.0f * i) + " 1:" + std::to_string(10.0f * i + 1) + " ");
+    }
+}
