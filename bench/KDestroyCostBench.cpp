@@ -49,6 +49,7 @@
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ void BM_CostWriteVersion5ManyShapes(benchmark::State& state) {
     });
 }
 
-// Files of four nodes animated in each of n takes.
+// Files of four nodes animated in each of n takes, each take with its record.
 template <class Writer>
 void WriteManyTakes(benchmark::State& state, const char* name) {
     AtSizeAndHalfInFolder(state, name, [name](const std::string& folder, int n) {
@@ -276,6 +277,12 @@ void WriteManyTakes(benchmark::State& state, const char* name) {
                         curve->KeySet(1, KTime(1539538600), float(t + 1));
                         curve->CommitKeys(2);
                     }
+                }
+                // Each take with its record, as a file's takes are read.
+                for (int t = 0; t < n; ++t) {
+                    KQovTakeInfo info;
+                    info.name = ("Take " + std::to_string(t)).c_str();
+                    scene->SetTakeInfo(info);
                 }
             },
             [&] {

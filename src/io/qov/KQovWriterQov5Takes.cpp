@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -77,8 +79,14 @@ void KQovWriterQov5::CollectTakes(KQovScene* scene) {
     KQovTakeNames unique;
     for (const KString& name : names)
         if (!name.IsEmpty() && name != "Default") unique.Reserve(name.Buffer());
+    // The first record of each name, found once: a lookup per take walks every record.
+    std::unordered_map<std::string_view, const KQovTakeInfo*> infos;
+    for (int i = 0; i < scene->GetTakeInfoCount(); ++i)
+        if (const KQovTakeInfo* info = scene->GetTakeInfoAt(i))
+            infos.emplace(info->name.Buffer(), info);
     for (const KString& name : names) {
-        const KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer());
+        const auto found = infos.find(name.Buffer());
+        const KQovTakeInfo* info = found == infos.end() ? nullptr : found->second;
         // The default take is a take of the file only when a record names it (a motion file
         // called Default.bvh): its keys are then that take's.
         if (name == "Default" && !info) continue;
