@@ -486,6 +486,45 @@ bool KQovGeometry::CopyRefused(const KQovGeometry& source) {
     return true;
 }
 
+void KQovGeometry::YieldChannelName(const char* name) {
+    KQovNode* node = GetNode();
+    KQovNodeProperties* set = node ? node->GetNodeProperties() : nullptr;
+    if (!set || !name) return;
+    const KDataType* shapeType = KDataType::FindByName("Shape");
+    const KQovShape* found = nullptr;
+    if (const ShapeNames* index = IndexedShapeNames()) {
+        const auto at = index->byName.find(name);
+        if (at != index->byName.end()) found = at->second;
+    } else {
+        mShapes.ForEach([&](const KQovShape* shape) {
+            if (!found && KFCurveNodeNameEqual()(shape->mHeldName.Buffer(), name)) found = shape;
+        });
+    }
+    const std::ptrdiff_t at = found ? mShapes.IndexOf(found) : -1;
+    if (at >= 0) {
+        const size_t i = size_t(at);
+        const KString old = ShapeName(i);
+        const KString given = FreeShapeName(old.Buffer(), node);
+        // The shape's own property, by its exact name: the user's may differ in case only.
+        double weight = 0.0;
+        for (int p = 0; p < set->GetPropertyCount(); ++p) {
+            KProperty* property = set->GetProperty(p);
+            if (!property || property->GetDataType() != shapeType || old != property->GetName())
+                continue;
+            weight = property->GetDouble();
+            set->DestroyProperty(p);
+            break;
+        }
+        mShapeNames.reset();
+        ShapeName(i) = given;
+        CreateShapeProperty(int(i));
+        if (KProperty* property = set->FindProperty(given.Buffer())) property->SetDouble(weight);
+        const std::vector<std::pair<KString, KString>> rename{{old, given}};
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t) RenameChannels(node->GetTakeNode(t), rename);
+        NoteRenamed(mShapeWarnings, old.Buffer(), given);
+    }
+}
+
 void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }
 
 void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,

@@ -147,6 +147,10 @@ public:
     // source of another manager, whose objects would outlive it here.
     void Copy(const KQovGeometry& source);
 
+    // A shape of that name, letter case aside, takes a free one, with its property and its
+    // channels, and a warning.
+    void YieldChannelName(const char* name) override;
+
     void ClearSavedShapeNames();
     // The shapes' channels under the names a version-5 file gives them; the shapes renamed
     // so that each keeps a channel of its own (name, name given), the first time only.

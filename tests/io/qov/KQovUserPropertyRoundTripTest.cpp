@@ -402,3 +402,47 @@ TEST(KQovUserPropertyRoundTrip, ShapesOfOneChannelNameKeepTheirOwnKeys) {
                   "0:" + std::to_string(10.0f * i) + " 1:" + std::to_string(10.0f * i + 1) + " ");
     }
 }
+
+// A user property named as a shape of its node, letter case aside, gets a channel of its own:
+// the shape takes another name, with a warning, and keeps its weight and keys; the two stay
+// apart through a version-5 file.
+TEST(KQovUserPropertyRoundTrip, PropertyNamedAsAShapeStaysApartFromIt) {
+    TempTestFolder tmp;
+    v5test::MeshScene s;
+    KQovShape* shape = s.manager.CreateShape();
+    shape->InitControlPoints(4);
+    ASSERT_GE(s.mesh->AddShape(shape, "Smile"), 0);
+    KQovTakeNode* take = s.node->AddTakeNode("Walk");
+    KeyTwice(take, "Smile", 3.0f);
+    KQovUserProperty* u = s.manager.CreateUserProperty("smile", "Real", "");
+    u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+    u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+    s.node->AddUserProperty(u);
+    u->SetValue(42.0);
+    EXPECT_STREQ(s.mesh->GetShapeName(0), "Smile 1");
+    EXPECT_EQ(std::string(s.mesh->TakeShapeWarnings().Buffer()),
+              "The shape \"Smile\" is named \"Smile 1\": its animation channel would not be its "
+              "own\n");
+    const std::string keys = "0:3.000000 1:4.000000 ";
+    for (KQovNode* node : {s.node, static_cast<KQovNode*>(nullptr)}) {
+        std::unique_ptr<Imported> read;
+        if (!node) {
+            const std::string name = tmp / "smile.qov";
+            ASSERT_TRUE(Export(s.scene, name, 4));
+            read = std::make_unique<Imported>(name);
+            node = read->scene->GetRootNode()->FindChild("Square");
+            ASSERT_NE(node, nullptr);
+        }
+        KQovGeometry* geometry = node->GetGeometry();
+        ASSERT_NE(geometry, nullptr);
+        ASSERT_EQ(geometry->GetShapeCount(), 1);
+        EXPECT_STREQ(geometry->GetShapeName(0), "Smile 1");
+        EXPECT_EQ(geometry->GetDefaultShapeChannelValue(0), 0.0);
+        EXPECT_EQ(Keys(node, "Walk", "Smile 1"), keys);
+        KQovUserProperty* smile = node->FindUserProperty("smile");
+        ASSERT_NE(smile, nullptr);
+        double value = 0.0;
+        smile->GetValue(value);
+        EXPECT_EQ(value, 42.0);
+    }
+}
