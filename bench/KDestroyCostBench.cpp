@@ -623,8 +623,8 @@ BENCHMARK(BM_CostDestroyLinksInRandomOrder)->Arg(80000)->Unit(benchmark::kMillis
 BENCHMARK(BM_CostDestroyMeshOfOneBone)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesOneByOne)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesLastFirstOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_CostDestroyShapesInRandomOrderOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_CostWriteVersion5ManyShapes)->Arg(32000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostDestroyShapesInRandomOrderOnANode)->Arg(64000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostWriteVersion5ManyShapes)->Arg(64000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostWriteManyTakesVersion5)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostWriteManyTakesVersion6)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostClearSceneAmongMany)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
