@@ -320,7 +320,18 @@ TEST(KQovUserPropertyRoundTrip, RenamedPropertiesKeepTheirKeys) {
         shine->SetFlag(KQovUserProperty::eFlagUserProperty, true);
         material->AddUserProperty(shine);
         s.scene->GetEntityContainer()->AddMaterial(material);
+        // A vector beside the node's own channel of its name: its components' keys too.
+        KQovUserProperty* scaling = s.manager.CreateUserProperty("lcl scaling", "Vector", "");
+        scaling->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        scaling->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+        node->AddUserProperty(scaling);
+        scaling->SetValue(1.0, 2.0, 3.0);
         KQovTakeNode* take = node->AddTakeNode("Walk");
+        KFCurve* y = take->FindCurve("lcl scaling", "Y", nullptr);
+        ASSERT_NE(y, nullptr);
+        y->ResizeKeyBuffer(1);
+        y->KeySet(0, KTime(KTime::kOneSecond), 7.0f);
+        y->CommitKeys(1);
         KeyTwice(take, "Speed", 2.0f);
         KeyTwice(take, "Visibility", 0.0f);
         KeyTwice(take, "lcl rotation", 5.0f);
@@ -354,6 +365,16 @@ TEST(KQovUserPropertyRoundTrip, RenamedPropertiesKeepTheirKeys) {
             EXPECT_EQ(value, 0.25) << renamed;
         }
         EXPECT_EQ(read.node->GetPropertyHandler()->FindProperty("Visibility")->GetDouble(), 1.0);
+        KQovTakeNode* walk = read.node->GetTakeNode(read.node->FindTakeNodeIndex("Walk"));
+        KFCurve* readY = walk ? walk->FindCurve("lcl scaling_1", "Y", nullptr) : nullptr;
+        ASSERT_NE(readY, nullptr);
+        ASSERT_EQ(readY->KeyGetCount(), 1);
+        EXPECT_EQ(readY->KeyGetValue(0), 7.0f);
+        double x = 0.0, yValue = 0.0, z = 0.0;
+        KQovUserProperty* readScaling = read.node->FindUserProperty("lcl scaling_1");
+        ASSERT_NE(readScaling, nullptr);
+        readScaling->GetVector(x, yValue, z);
+        EXPECT_EQ(x + yValue + z, 6.0);
     }
 }
 
