@@ -3,7 +3,9 @@
 // - destroying user property records one by one, each listed by one of many nodes;
 // - destroying a geometry's links one by one (in order and in a random order), and a mesh whose
 //   links all name one bone;
-// - destroying a geometry's shapes one by one, and last first on a mesh of a node with takes;
+// - destroying a geometry's shapes one by one, and last first and in a random order on a mesh
+//   of a node with takes;
+// - writing a version-5 file of a mesh of many shapes, and files of both versions of many takes;
 // - clearing a scene whose root children have children while many scenes live;
 // - joining nodes, leaves and ones holding a child, below a root while many scenes live and
 //   another scene's root lies at the end of a long chain;
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "KBenchSideBySide.h"
+#include "animation/KFCurve.h"
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovLink.h"
 #include "attributes/KQovMaterial.h"
@@ -38,6 +41,7 @@
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsQov.h"
 #include "io/qov/KQovWriterQov5.h"
+#include "io/qov/KQovWriterQov6.h"
 #include "platform/KPlatformFile.h"
 #include "scene/KDataType.h"
 #include "scene/KProperty.h"
@@ -45,6 +49,7 @@
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovTakeInfo.h"
 
 namespace {
 
@@ -165,12 +170,14 @@ void BM_CostDestroyMeshOfOneBone(benchmark::State& state) {
 struct ShapeSet {
     std::unique_ptr<KQovObjectManager> manager;
     std::vector<KQovShape*> shapes;
+    KQovNode* node = nullptr;
 
     void Make(int n, bool onNode) {
         manager = std::make_unique<KQovObjectManager>();
         KQovMesh* mesh = manager->CreateMesh();
+        node = nullptr;
         if (onNode) {
-            KQovNode* node = manager->CreateNode("Face");
+            node = manager->CreateNode("Face");
             for (int t = 1; t < 4; ++t) node->AddTakeNode(("Take " + std::to_string(t)).c_str());
             node->SetNodeAttribute(mesh);
         }
@@ -202,6 +209,94 @@ void BM_CostDestroyShapesLastFirstOnANode(benchmark::State& state) {
                             set.manager->DestroyShape(*shape);
                     });
     });
+}
+
+// The shapes destroyed in a random order, the mesh on a node.
+void BM_CostDestroyShapesInRandomOrderOnANode(benchmark::State& state) {
+    AtSizeAndHalf(state, [](int n) {
+        ShapeSet set;
+        return Best(
+            [&] {
+                set.Make(n, true);
+                std::shuffle(set.shapes.begin(), set.shapes.end(), std::mt19937(7));
+            },
+            [&] {
+                for (KQovShape* shape : set.shapes) set.manager->DestroyShape(shape);
+            });
+    });
+}
+
+// A scene written by `writer` into a binary file of the folder; false when it was not.
+template <class Writer>
+bool WriteBinary(KQovObjectManager& manager, KQovScene* scene, const std::string& name) {
+    KStreamOptionsQov options;
+    for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+    Writer writer(&manager, nullptr);
+    writer.SetFileMode(Writer::eBinary);
+    if (!writer.FileCreate(name.c_str())) return false;
+    const bool ok = writer.Write(scene, &options);
+    return writer.FileClose() && ok;
+}
+
+// A version-5 file of a mesh of n shapes, on a node of four takes.
+void BM_CostWriteVersion5ManyShapes(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "v5shapes", [](const std::string& folder, int n) {
+        ShapeSet set;
+        KQovScene* scene = nullptr;
+        return Best(
+            [&] {
+                set.Make(n, true);
+                scene = set.manager->CreateScene();
+                scene->GetRootNode()->AddChild(set.node);
+            },
+            [&] {
+                if (!WriteBinary<KQovWriterQov5>(*set.manager, scene, folder + "shapes.qov"))
+                    std::abort();
+            });
+    });
+}
+
+// Files of four nodes animated in each of n takes, each take with its record.
+template <class Writer>
+void WriteManyTakes(benchmark::State& state, const char* name) {
+    AtSizeAndHalfInFolder(state, name, [name](const std::string& folder, int n) {
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovScene* scene = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                scene = manager->CreateScene();
+                for (int o = 0; o < 4; ++o) {
+                    KQovNode* node = manager->CreateNode(("Mover" + std::to_string(o)).c_str());
+                    scene->GetRootNode()->AddChild(node);
+                    for (int t = 0; t < n; ++t) {
+                        KFCurve* curve =
+                            node->AddTakeNode(("Take " + std::to_string(t)).c_str())->GetTranslationX();
+                        curve->ResizeKeyBuffer(2);
+                        curve->KeySet(0, KTime(0), float(t));
+                        curve->KeySet(1, KTime(1539538600), float(t + 1));
+                        curve->CommitKeys(2);
+                    }
+                }
+                // Each take with its record, as a file's takes are read.
+                for (int t = 0; t < n; ++t) {
+                    KQovTakeInfo info;
+                    info.name = ("Take " + std::to_string(t)).c_str();
+                    scene->SetTakeInfo(info);
+                }
+            },
+            [&] {
+                if (!WriteBinary<Writer>(*manager, scene, folder + name + ".qov")) std::abort();
+            });
+    });
+}
+
+void BM_CostWriteManyTakesVersion5(benchmark::State& state) {
+    WriteManyTakes<KQovWriterQov5>(state, "v5takes");
+}
+
+void BM_CostWriteManyTakesVersion6(benchmark::State& state) {
+    WriteManyTakes<KQovWriterQov6>(state, "v6takes");
 }
 
 // One of n / 100 live scenes cleared, its root holding n children of one child each.
@@ -528,6 +623,10 @@ BENCHMARK(BM_CostDestroyLinksInRandomOrder)->Arg(80000)->Unit(benchmark::kMillis
 BENCHMARK(BM_CostDestroyMeshOfOneBone)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesOneByOne)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostDestroyShapesLastFirstOnANode)->Arg(16000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostDestroyShapesInRandomOrderOnANode)->Arg(64000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostWriteVersion5ManyShapes)->Arg(64000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostWriteManyTakesVersion5)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostWriteManyTakesVersion6)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostClearSceneAmongMany)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostJoinAmongManyScenes)->Arg(40000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostReadVersion5TexturesPlacedApart)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);

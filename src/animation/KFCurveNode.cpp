@@ -389,6 +389,25 @@ void KFCurveNode::DeleteChild(KFCurveNode* child) {
     delete child;
 }
 
+void KFCurveNode::DeleteChildren(const std::vector<KFCurveNode*>& children) {
+    if (children.empty()) return;
+    std::vector<KFCurveNode*> gone(children);
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    std::vector<KFCurveNode*> deleted;
+    deleted.reserve(gone.size());
+    auto kept = std::stable_partition(mChildren.begin(), mChildren.end(), [&](KFCurveNode* c) {
+        return !std::binary_search(gone.begin(), gone.end(), c);
+    });
+    deleted.assign(kept, mChildren.end());
+    mChildren.erase(kept, mChildren.end());
+    if (!deleted.empty()) mNameIndex.reset();  // made again by the next lookup
+    for (KFCurveNode* child : deleted) {
+        if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
+        delete child;
+    }
+}
+
 // Names and lookups.
 
 const char* KFCurveNode::GetName() const {

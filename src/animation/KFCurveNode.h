@@ -108,6 +108,8 @@ public:
     virtual KFCurveNode* GetParent() const { return mParent; }
     virtual int AddSorted(KFCurveNode* child);
     void DeleteChild(KFCurveNode* child);
+    // Deletes each of `children` that is a child here, in one pass over the list.
+    void DeleteChildren(const std::vector<KFCurveNode*>& children);
     // Room for `count` children, for a caller that knows how many it adds.
     void Reserve(int count) {
         if (count > 0) mChildren.reserve(size_t(count));

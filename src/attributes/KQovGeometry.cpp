@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -505,43 +507,129 @@ bool KQovGeometry::CopyRefused(const KQovGeometry& source) {
     return true;
 }
 
-void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }
-
-void KQovGeometry::RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to) {
-    KFCurveNode* child = ChildNamed(takeNode, from);
-    if (!child) return;
-    KFCurveNode* renamed = KFCurveNode::Create(to, child->GetDataType());
-    renamed->CopyFrom(child, true);
-    takeNode->GetRoot()->DeleteChild(child);
-    takeNode->GetRoot()->Add(renamed);
-}
-
-void KQovGeometry::RenameShapeChannelsForVersion5(KQovTakeNode* takeNode) {
-    if (!GetNode() || !takeNode) return;
-    for (size_t i = 0; i < mShapes.size(); ++i) {
-        // The names are saved on the first take node only: later ones already see the
-        // written name and would save it in place of the real one.
-        if (i >= mSaved.size()) {
-            SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer())};
-            if (GetAttributeType() != eMesh) {
-                saved.written = NumberedShapeName(int(i));
-                saved.channel = MakeDefaultShapeChannelName(int(i));
-            }
-            mSaved.push_back(saved);
+void KQovGeometry::YieldChannelName(const char* name) {
+    KQovNode* node = GetNode();
+    KQovNodeProperties* set = node ? node->GetNodeProperties() : nullptr;
+    if (!set || !name) return;
+    const KDataType* shapeType = KDataType::FindByName("Shape");
+    const KQovShape* found = nullptr;
+    if (const ShapeNames* index = IndexedShapeNames()) {
+        const auto at = index->byName.find(name);
+        if (at != index->byName.end()) found = at->second;
+    } else {
+        mShapes.ForEach([&](const KQovShape* shape) {
+            if (!found && KFCurveNodeNameEqual()(shape->mHeldName.Buffer(), name)) found = shape;
+        });
+    }
+    const std::ptrdiff_t at = found ? mShapes.IndexOf(found) : -1;
+    if (at >= 0) {
+        const size_t i = size_t(at);
+        const KString old = ShapeName(i);
+        const KString given = FreeShapeName(old.Buffer(), node);
+        // The shape's own property, by its exact name: the user's may differ in case only.
+        double weight = 0.0;
+        for (int p = 0; p < set->GetPropertyCount(); ++p) {
+            KProperty* property = set->GetProperty(p);
+            if (!property || property->GetDataType() != shapeType || old != property->GetName())
+                continue;
+            weight = property->GetDouble();
+            set->DestroyProperty(p);
+            break;
         }
         mShapeNames.reset();
-        ShapeName(i) = mSaved[i].written;
-        RenameChannel(takeNode, mSaved[i].current.Buffer(), mSaved[i].channel.Buffer());
+        ShapeName(i) = given;
+        CreateShapeProperty(int(i));
+        if (KProperty* property = set->FindProperty(given.Buffer())) property->SetDouble(weight);
+        const std::vector<std::pair<KString, KString>> rename{{old, given}};
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t) RenameChannels(node->GetTakeNode(t), rename);
+        NoteRenamed(mShapeWarnings, old.Buffer(), given);
     }
+}
+
+void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }
+
+void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
+                                  const std::vector<std::pair<KString, KString>>& renames) {
+    KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
+    if (!root) return;
+    // Every channel is found before any is renamed, and all leave the list in one pass: one by
+    // one, each would move the channels after it.
+    std::vector<KFCurveNode*> old;
+    std::vector<std::unique_ptr<KFCurveNode>> renamed;
+    std::unordered_set<const KFCurveNode*> claimed;
+    for (const auto& [from, to] : renames) {
+        KFCurveNode* child = ChildNamed(takeNode, from.Buffer());
+        if (!child || !claimed.insert(child).second) continue;
+        renamed.emplace_back(KFCurveNode::Create(to.Buffer(), child->GetDataType()));
+        old.push_back(child);
+    }
+    for (size_t i = 0; i < old.size(); ++i) renamed[i]->CopyFrom(old[i], true);
+    root->DeleteChildren(old);
+    root->Reserve(root->GetCount() + int(renamed.size()));
+    for (auto& channel : renamed) root->Add(channel.release());
+}
+
+void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& given) {
+    // The reader finds a channel by its name letter case aside, and a shape's channel name
+    // drops the blanks at its end: a shape whose channel would be an earlier one's is written
+    // under a name of its own.
+    std::unordered_set<std::string> names, channels;  // folded
+    for (size_t i = 0; i < mShapes.size(); ++i) names.insert(KNameNumbers::Folded(ShapeName(i).Buffer()));
+    std::unordered_map<std::string, uint64_t> tried;  // the last number tried, by stem
+    for (size_t i = mSaved.size(); i < mShapes.size(); ++i) {
+        SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer())};
+        if (GetAttributeType() != eMesh) {
+            saved.written = NumberedShapeName(int(i));
+            saved.channel = MakeDefaultShapeChannelName(int(i));
+        } else if (!channels.insert(KNameNumbers::Folded(saved.channel.Buffer())).second) {
+            // Before any '(': the reader looks a channel it does not find up again cut there.
+            std::string stem = saved.current.Buffer();
+            stem = KString(stem.substr(0, stem.find('(')).c_str()).Trim(0).Buffer();
+            if (stem.empty()) stem = "Shape";
+            uint64_t& n = tried[KNameNumbers::Folded(stem)];
+            std::string name;
+            do {
+                name = stem + " " + std::to_string(++n);
+            } while (names.count(KNameNumbers::Folded(name)) ||
+                     channels.count(KNameNumbers::Folded(MakeShapeChannelName(name.c_str()).Buffer())));
+            saved.written = name.c_str();
+            saved.channel = MakeShapeChannelName(name.c_str());
+            names.insert(KNameNumbers::Folded(name));
+            channels.insert(KNameNumbers::Folded(saved.channel.Buffer()));
+            given.emplace_back(saved.current, saved.written);
+        }
+        mSaved.push_back(saved);
+    }
+}
+
+std::vector<std::pair<KString, KString>> KQovGeometry::RenameShapeChannelsForVersion5(
+    KQovTakeNode* takeNode) {
+    std::vector<std::pair<KString, KString>> given;
+    if (!GetNode() || !takeNode) return given;
+    // The names are saved on the first take node only: later ones already see the written name
+    // and would save it in place of the real one.
+    if (mSaved.size() < mShapes.size()) SaveVersion5Names(given);
+    std::vector<std::pair<KString, KString>> renames;
+    renames.reserve(mShapes.size());
+    mShapeNames.reset();
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
+        ShapeName(i) = mSaved[i].written;
+        renames.emplace_back(mSaved[i].current, mSaved[i].channel);
+    }
+    RenameChannels(takeNode, renames);
+    return given;
 }
 
 void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
     if (!takeNode) return;
+    std::vector<std::pair<KString, KString>> renames;
+    renames.reserve(mShapes.size());
+    mShapeNames.reset();
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        mShapeNames.reset();
         ShapeName(i) = mSaved[i].current;
-        RenameChannel(takeNode, mSaved[i].channel.Buffer(), mSaved[i].current.Buffer());
+        renames.emplace_back(mSaved[i].channel, mSaved[i].current);
     }
+    RenameChannels(takeNode, renames);
 }
 
 void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {

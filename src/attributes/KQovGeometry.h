@@ -5,6 +5,7 @@
 // manager they are made and destroyed through it, so the manager lists every one of them.
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "attributes/KQovLayerContainer.h"
@@ -151,8 +152,14 @@ public:
     // source of another manager, whose objects would outlive it here.
     void Copy(const KQovGeometry& source);
 
+    // A shape of that name, letter case aside, takes a free one, with its property and its
+    // channels, and a warning.
+    void YieldChannelName(const char* name) override;
+
     void ClearSavedShapeNames();
-    void RenameShapeChannelsForVersion5(KQovTakeNode* takeNode);
+    // The shapes' channels under the names a version-5 file gives them; the shapes renamed
+    // so that each keeps a channel of its own (name, name given), the first time only.
+    std::vector<std::pair<KString, KString>> RenameShapeChannelsForVersion5(KQovTakeNode* takeNode);
     void RestoreShapeChannels(KQovTakeNode* takeNode);
     void ConvertShapeChannels(KQovTakeNode* takeNode);
     static KString MakeShapeChannelName(const char* name);
@@ -172,7 +179,9 @@ private:
     struct ShapeNames;
     ShapeNames* IndexedShapeNames();
     void CreateShapeProperty(int index);
-    static void RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to);
+    static void RenameChannels(KQovTakeNode* takeNode,
+                               const std::vector<std::pair<KString, KString>>& renames);
+    void SaveVersion5Names(std::vector<std::pair<KString, KString>>& given);
     void RemoveChannelNamed(KQovTakeNode* takeNode, const char* name);
 
     struct SavedName {

@@ -69,6 +69,9 @@ public:
     // Objects about to be destroyed (`count` of them, sorted by address): the attribute keeps
     // no reference to them.
     virtual void ForgetObjects(const KQovObject* const* /*going*/, size_t /*count*/) {}
+    // A user property of the node takes a channel of this name: a channel the attribute holds
+    // under it, letter case aside (a shape's), goes under another name.
+    virtual void YieldChannelName(const char* /*name*/) {}
 
     KQovNode* GetNode() const { return mNode; }
     KQovObjectManager* GetObjectManager() const { return mManager; }

@@ -92,6 +92,9 @@ public:
     bool TakeExists(const char* name);
     KQovTakeInfo* GetTakeInfo(const char* name);
     int GetTakeInfoCount() const { return int(mTakeInfos.size()); }
+    KQovTakeInfo* GetTakeInfoAt(int index) const {
+        return index >= 0 && index < GetTakeInfoCount() ? mTakeInfos[size_t(index)].get() : nullptr;
+    }
     // Only for a take that some object has.
     bool SetTakeInfo(const KQovTakeInfo& info);
 

@@ -11,6 +11,8 @@
 #include "animation/KQovTakeNode.h"
 #include "foundation/KError.h"
 #include "scene/KDataType.h"
+#include "scene/KQovNode.h"
+#include "scene/KQovNodeAttribute.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovPropertyHandler.h"
 #include "scene/KQovUserProperty.h"
@@ -482,6 +484,12 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (property) property->SetUserFlag(0x8, true);
     // A property already carried by a channel of another name gets no second one.
     const KString name = ChannelNameOf(userProperty);
+    // A shape's channel of the name is the shape's, not this property's (unless it is the
+    // shape's own property, wrapped).
+    const bool shapes = property && property->GetDataType() == KDataType::FindByName("Shape");
+    if (auto* node = property && !shapes ? dynamic_cast<KQovNode*>(this) : nullptr)
+        if (KQovNodeAttribute* attribute = node->GetNodeAttribute())
+            attribute->YieldChannelName(name.Buffer());
     // The only take is the unmade one and it will have the channel: nothing to add.
     if (mDefaultDeferred && HasDeferredChannel(name.Buffer())) return;
     const bool vector = IsVectorUserProperty(userProperty);

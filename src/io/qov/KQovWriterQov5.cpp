@@ -205,7 +205,13 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
         KQovGeometry* geometry = node->GetGeometry();
         geometry->ClearSavedShapeNames();
         for (int t = 0; t < node->GetTakeNodeCount(); ++t)
-            geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t));
+            for (const auto& [name, given] :
+                 geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t)))
+                mStatus += ("Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+                            "\" shape \"" + KQovMessageText(name.Buffer()) + "\" written as \"" +
+                            KQovMessageText(given.Buffer()) +
+                            "\": another shape's channel reads back the same\n")
+                               .c_str();
     }
     ScopeExit restoreShapes([&geometryNodes] {
         for (KQovNode* node : geometryNodes) {
@@ -217,6 +223,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     });
 
     CollectTakes(scene);
+    mRenamedUsers.clear();
+    ScopeExit forgetRenamed([this] { mRenamedUsers.clear(); });
     mMediaCount = 0;
     mClipOfFile.clear();
     ScopeExit forgetClips([this] { mClipOfFile.clear(); });
@@ -253,6 +261,7 @@ bool KQovWriterQov5::WriteSections(KQovScene* scene) {
     };
     section(o.GetSwitch(KStreamOptionsQov::eTexturesAndMedia), [&] { WriteMedia(scene); });
     section(true, [&] { WriteSwitcher(scene); });
+    NameShadingUserProperties(scene);
     BuildAnimatedMaps(scene);
     ScopeExit freeMaps([this] { FreeAnimatedMaps(); });
     section(true, [&] {

@@ -107,6 +107,9 @@ protected:
     void WriteUserProperties(KQovObject* object, const UserNames& userNames);
     void WriteUserPropertyValue(const KQovUserProperty* user);
     void WriteDefaultChannels(KQovNode* node);
+    // The channel each user property written under another name shares, as a copy under that
+    // name; with the properties' own values for the default take.
+    void StoreRenamedUserChannels(const KQovObject* object, KFCurveNode* root, bool values);
     void WriteSwitcher(KQovScene* scene);
     void WriteNodeAttribute(KQovNode* node);
     void WriteNullSection(double size);
@@ -156,6 +159,9 @@ protected:
     void WriteModelTree(KQovNode* node);
     void BuildAnimatedMaps(KQovScene* scene);
     void FreeAnimatedMaps();
+    // A warning line for each user property of a material or texture, which the layout has no
+    // place for.
+    void NameShadingUserProperties(KQovScene* scene);
     bool Failed() const;
     void Report(const char* text, float percent);
     void Progress();
@@ -224,6 +230,14 @@ protected:
         std::vector<uint8_t> bytes;
     } mSketchBytes;
     bool mTakesWritten = false;
+    // User properties written under another name, by node: the property, the name of the
+    // channel it shares and the name written.
+    struct RenamedUser {
+        KQovUserProperty* user;
+        KString channel;
+        KString written;
+    };
+    std::unordered_map<const KQovObject*, std::vector<RenamedUser>> mRenamedUsers;
     // Nodes written under a name other than their own (a version-6 file's clashes).
     std::unordered_map<const KQovObject*, std::string> mWrittenNames;
     // Names whose first node was written under another (one named as the root), and that one.

@@ -187,6 +187,13 @@ void KQovWriterQov5::WriteModelContent(KQovNode* node, bool producer) {
     }
     if (old) {
         const UserNames userNames = UserPropertyNames(node);
+        std::vector<RenamedUser> renamed;
+        for (size_t i = 0; i < userNames.size(); ++i) {
+            KQovUserProperty* user = node->GetUserProperty(int(i));
+            if (!userNames[i] || !user->GetProperty() || *userNames[i] == user->GetName()) continue;
+            renamed.push_back({user, user->GetProperty()->GetName(), *userNames[i]});
+        }
+        if (!renamed.empty()) mRenamedUsers[node] = std::move(renamed);
         WriteAnimatedLists(node, userNames);
         WriteUserProperties(node, userNames);
     } else {
@@ -520,11 +527,33 @@ void KQovWriterQov5::WriteDefaultChannels(KQovNode* node) {
     GiveTwinChannelsTheirOwn(node, root, mFile->IsVersion5Layout());
     for (int i = 0; i < root->GetCount(); ++i)
         if (KFCurveNode* channel = root->Get(i)) StoreChannel(channel);
+    StoreRenamedUserChannels(node, root, true);
     for (const auto& [curve, value] : saved) {
         curve->SuspendChangeNotification();
         curve->SetValue(value);
         curve->DiscardPendingChanges();
         curve->ResumeChangeNotification();
+    }
+}
+
+void KQovWriterQov5::StoreRenamedUserChannels(const KQovObject* object, KFCurveNode* root,
+                                              bool values) {
+    const auto found = root ? mRenamedUsers.find(object) : mRenamedUsers.end();
+    if (found == mRenamedUsers.end()) return;
+    for (const RenamedUser& renamed : found->second) {
+        // The channel of the property's own name, else the one found for it letter case aside.
+        KFCurveNode* shared = nullptr;
+        for (int i = 0; !shared && i < root->GetCount(); ++i)
+            if (KFCurveNode* c = root->Get(i); c && renamed.channel == c->GetName()) shared = c;
+        if (!shared) shared = root->FindChildByName(renamed.channel.Buffer());
+        if (!shared) continue;
+        std::unique_ptr<KFCurveNode> copy(
+            KFCurveNode::Create(renamed.written.Buffer(), shared->GetDataType()));
+        for (int i = 0; i < shared->GetCount(); ++i)
+            if (KFCurveNode* child = shared->Get(i)) copy->Add(child->Clone(false));
+        copy->CopyFrom(shared, false);
+        if (values) GiveBack(renamed.user->GetProperty(), copy.get());
+        StoreChannel(copy.get());
     }
 }
 

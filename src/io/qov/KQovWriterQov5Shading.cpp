@@ -5,11 +5,13 @@
 
 #include "attributes/KQovMaterial.h"
 #include "attributes/KQovTexture.h"
+#include "foundation/KQuotedText.h"
 #include "io/qov/KQovPropertyFieldFile.h"
 #include "io/qov/KQovWriterQov5.h"
 #include "io/qov/KQovWriterQovSections.h"
 #include "scene/KQovEntityContainer.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovUserProperty.h"
 
 bool KQovWriterAnimatedInTakes(KQovTakeNodeContainer* object, const char* channel);
 
@@ -62,6 +64,31 @@ void KQovWriterQov5::BuildAnimatedMaps(KQovScene* scene) {
                                                                       std::end(kMaterialChannels)))
                 flags.push_back(KQovWriterAnimatedInTakes(object, channel));
             mAnimated[object] = flags;
+        }
+    }
+}
+
+void KQovWriterQov5::NameShadingUserProperties(KQovScene* scene) {
+    // The layout keeps user properties in model blocks only; its reader reads none elsewhere.
+    KQovEntityContainer* entity = scene->GetEntityContainer();
+    for (int pass = 0; entity && pass < 2; ++pass) {
+        const bool textures = pass == 0;
+        const int count = textures ? entity->GetTextureCount() : entity->GetMaterialCount();
+        for (int i = 0; i < count; ++i) {
+            KQovObject* object = textures ? static_cast<KQovObject*>(entity->GetTexture(i))
+                                          : static_cast<KQovObject*>(entity->GetMaterial(i));
+            // Records still to be made wrap the object's own properties: none is a user's.
+            if (!object || object->AreRecordsDeferred()) continue;
+            for (int u = 0; u < object->GetUserPropertyCount(); ++u) {
+                KQovUserProperty* user = object->GetUserProperty(u);
+                if (!user->GetFlag(KQovUserProperty::eFlagUserProperty)) continue;
+                mStatus += ((textures ? "Texture \"" : "Material \"") +
+                            KQovMessageText(object->GetNameWithoutPrefix().Buffer()) +
+                            "\" user property \"" + KQovMessageText(user->GetName().Buffer()) +
+                            "\" not written: version-5 QOV files keep user properties of models "
+                            "only\n")
+                               .c_str();
+            }
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "animation/KFCurve.h"
 #include "animation/KFCurveNode.h"
@@ -42,10 +44,10 @@ bool IsEmptySpan(const KTimeSpan& span) {
     return span.GetStart() == KTime(0) && span.GetStop() == KTime(0);
 }
 
+// The first take node of the name, found through the object's index when it has many.
 KQovTakeNode* TakeNodeNamed(KQovTakeNodeContainer* object, const char* name) {
-    for (int i = 0; i < object->GetTakeNodeCount(); ++i)
-        if (std::strcmp(object->GetTakeNodeName(i), name) == 0) return object->GetTakeNode(i);
-    return nullptr;
+    const int index = object->FindTakeNodeIndex(name);
+    return index >= 0 ? object->GetTakeNode(index) : nullptr;
 }
 
 // Widens [start, stop] over the take `name` of the node and its subtree.
@@ -77,8 +79,14 @@ void KQovWriterQov5::CollectTakes(KQovScene* scene) {
     KQovTakeNames unique;
     for (const KString& name : names)
         if (!name.IsEmpty() && name != "Default") unique.Reserve(name.Buffer());
+    // The first record of each name, found once: a lookup per take walks every record.
+    std::unordered_map<std::string_view, const KQovTakeInfo*> infos;
+    for (int i = 0; i < scene->GetTakeInfoCount(); ++i)
+        if (const KQovTakeInfo* info = scene->GetTakeInfoAt(i))
+            infos.emplace(info->name.Buffer(), info);
     for (const KString& name : names) {
-        const KQovTakeInfo* info = scene->GetTakeInfo(name.Buffer());
+        const auto found = infos.find(name.Buffer());
+        const KQovTakeInfo* info = found == infos.end() ? nullptr : found->second;
         // The default take is a take of the file only when a record names it (a motion file
         // called Default.bvh): its keys are then that take's.
         if (name == "Default" && !info) continue;
@@ -218,6 +226,7 @@ void KQovWriterQov5::WriteAnimationBlock(KQovObject* object, const char* blockNa
             }
             StoreChannel(channel);
         }
+        StoreRenamedUserChannels(object, root, false);
     }
     KQovWriteBlockEnd(mFile);
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "attributes/KQovCamera.h"
@@ -110,21 +111,22 @@ bool KQovWriterQov6::WriteSections(KQovScene* scene) {
 
 void KQovWriterQov6::OrderTakesAsNodes() {
     // The reader adds takes to the nodes in file order: the file lists them as the nodes do.
-    std::vector<std::string> order;
+    std::unordered_map<std::string, size_t> rankOf;  // by a take's first place among the nodes
     for (const Object& object : mObjects) {
         if (std::strcmp(object.type, "Model") != 0 || !object.node) continue;
-        for (int t = 0; t < object.node->GetTakeNodeCount(); ++t) {
-            const std::string name = object.node->GetTakeNodeName(t);
-            if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
-        }
+        for (int t = 0; t < object.node->GetTakeNodeCount(); ++t)
+            rankOf.emplace(object.node->GetTakeNodeName(t), rankOf.size());
     }
-    auto rank = [this, &order](const KQovTakeInfo& take) {
-        return std::find(order.begin(), order.end(), SceneTakeName(take)) - order.begin();
-    };
-    std::vector<size_t> index(mTakes.size());
-    for (size_t i = 0; i < index.size(); ++i) index[i] = i;
-    std::stable_sort(index.begin(), index.end(),
-                     [&](size_t a, size_t b) { return rank(mTakes[a]) < rank(mTakes[b]); });
+    // Takes no node has go last, in their own order.
+    std::vector<std::pair<size_t, size_t>> ranked(mTakes.size());
+    for (size_t i = 0; i < mTakes.size(); ++i) {
+        const auto found = rankOf.find(SceneTakeName(mTakes[i]));
+        ranked[i] = {found == rankOf.end() ? rankOf.size() : found->second, i};
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<size_t> index(ranked.size());
+    for (size_t i = 0; i < ranked.size(); ++i) index[i] = ranked[i].second;
     std::vector<KQovTakeInfo> takes;
     std::vector<bool> existed;
     for (size_t i : index) {

@@ -283,3 +283,187 @@ TEST(KQovUserPropertyRoundTrip, CaseTwinsKeepTheirOwnValues) {
         }
     }
 }
+
+namespace {
+
+void KeyTwice(KQovTakeNode* take, const char* channel, float first) {
+    KFCurveNode* found = take->GetRoot()->FindChildByName(channel);
+    ASSERT_NE(found, nullptr) << channel;
+    KFCurve* curve = found->GetCurve();
+    ASSERT_NE(curve, nullptr) << channel;
+    curve->ResizeKeyBuffer(2);
+    curve->KeySet(0, KTime(0), first);
+    curve->KeySet(1, KTime(KTime::kOneSecond), first + 1.0f);
+    curve->CommitKeys(2);
+}
+
+}  // namespace
+
+// A user property written under another name keeps the keys of its channel, shared with a twin
+// or with the node's own channel, or its own: the take's channel goes out under that name too.
+// A material's user property, which the layout has no place for, is named in a warning.
+TEST(KQovUserPropertyRoundTrip, RenamedPropertiesKeepTheirKeys) {
+    TempTestFolder tmp;
+    for (int id : {3, 4}) {
+        SCOPED_TRACE(id);
+        v5test::Scene s;
+        KQovNode* node = s.Add("A", s.manager.CreateNull());
+        for (const char* name : {"Speed", "speed", "visibility", "lcl rotation"}) {
+            KQovUserProperty* u = s.manager.CreateUserProperty(name, "Real", "");
+            u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+            u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+            node->AddUserProperty(u);
+            u->SetValue(0.25);
+        }
+        KQovMaterial* material = s.manager.CreateMaterial("Material::Gloss");
+        KQovUserProperty* shine = s.manager.CreateUserProperty("Sheen", "Real", "");
+        shine->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        material->AddUserProperty(shine);
+        s.scene->GetEntityContainer()->AddMaterial(material);
+        // A vector beside the node's own channel of its name: its components' keys too.
+        KQovUserProperty* scaling = s.manager.CreateUserProperty("lcl scaling", "Vector", "");
+        scaling->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        scaling->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+        node->AddUserProperty(scaling);
+        scaling->SetValue(1.0, 2.0, 3.0);
+        KQovTakeNode* take = node->AddTakeNode("Walk");
+        KFCurve* y = take->FindCurve("lcl scaling", "Y", nullptr);
+        ASSERT_NE(y, nullptr);
+        y->ResizeKeyBuffer(1);
+        y->KeySet(0, KTime(KTime::kOneSecond), 7.0f);
+        y->CommitKeys(1);
+        KeyTwice(take, "Speed", 2.0f);
+        KeyTwice(take, "Visibility", 0.0f);
+        KeyTwice(take, "lcl rotation", 5.0f);
+        const std::string name = tmp / ("keys" + std::to_string(id) + ".qov");
+        KQovExporter exporter(&s.manager);
+        ASSERT_TRUE(exporter.Initialize(name.c_str()));
+        exporter.SetFileFormat(id);
+        ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+        const std::string status = exporter.GetStatusText().Buffer();
+        EXPECT_NE(status.find("Node \"A\" user property \"lcl rotation\" written as "
+                              "\"lcl rotation_1\""),
+                  std::string::npos)
+            << status;
+        EXPECT_NE(status.find("Material \"Gloss\" user property \"Sheen\" not written: version-5 "
+                              "QOV files keep user properties of models only\n"),
+                  std::string::npos)
+            << status;
+        Imported read(name);
+        ASSERT_NE(read.node, nullptr);
+        const std::string speed = Keys(read.node, "Walk", "Speed");
+        EXPECT_EQ(speed, "0:2.000000 1:3.000000 ");
+        EXPECT_EQ(Keys(read.node, "Walk", "speed_1"), speed);
+        EXPECT_EQ(Keys(read.node, "Walk", "visibility_1"), "0:0.000000 1:1.000000 ");
+        EXPECT_EQ(Keys(read.node, "Walk", "lcl rotation_1"), "0:5.000000 1:6.000000 ");
+        // Each still holds its own value in the default take.
+        for (const char* renamed : {"speed_1", "visibility_1", "lcl rotation_1"}) {
+            KQovUserProperty* u = read.node->FindUserProperty(renamed);
+            ASSERT_NE(u, nullptr) << renamed;
+            double value = 0.0;
+            u->GetValue(value);
+            EXPECT_EQ(value, 0.25) << renamed;
+        }
+        EXPECT_EQ(read.node->GetPropertyHandler()->FindProperty("Visibility")->GetDouble(), 1.0);
+        KQovTakeNode* walk = read.node->GetTakeNode(read.node->FindTakeNodeIndex("Walk"));
+        KFCurve* readY = walk ? walk->FindCurve("lcl scaling_1", "Y", nullptr) : nullptr;
+        ASSERT_NE(readY, nullptr);
+        ASSERT_EQ(readY->KeyGetCount(), 1);
+        EXPECT_EQ(readY->KeyGetValue(0), 7.0f);
+        double x = 0.0, yValue = 0.0, z = 0.0;
+        KQovUserProperty* readScaling = read.node->FindUserProperty("lcl scaling_1");
+        ASSERT_NE(readScaling, nullptr);
+        readScaling->GetVector(x, yValue, z);
+        EXPECT_EQ(x + yValue + z, 6.0);
+    }
+}
+
+// Shapes whose channels a version-5 file would name alike ("ab", "ab ", "ab (Shape)", "AB  ")
+// each keep their own keys: the later ones are written under names of their own, with a
+// warning, and the scene keeps its names.
+TEST(KQovUserPropertyRoundTrip, ShapesOfOneChannelNameKeepTheirOwnKeys) {
+    TempTestFolder tmp;
+    v5test::MeshScene s;
+    const char* const names[] = {"ab", "ab ", "ab (Shape)", "AB  "};
+    for (const char* shapeName : names) {
+        KQovShape* shape = s.manager.CreateShape();
+        shape->InitControlPoints(4);
+        ASSERT_GE(s.mesh->AddShape(shape, shapeName), 0) << shapeName;
+    }
+    KQovTakeNode* take = s.node->AddTakeNode("Walk");
+    for (int i = 0; i < 4; ++i) KeyTwice(take, names[i], float(10 * i));
+    const std::string name = tmp / "shapes.qov";
+    KQovExporter exporter(&s.manager);
+    ASSERT_TRUE(exporter.Initialize(name.c_str()));
+    exporter.SetFileFormat(4);
+    ASSERT_TRUE(exporter.Export(s.scene, nullptr));
+    EXPECT_EQ(std::string(exporter.GetStatusText().Buffer()),
+              "Node \"Square\" shape \"ab \" written as \"ab 1\": another shape's channel reads "
+              "back the same\n"
+              "Node \"Square\" shape \"ab (Shape)\" written as \"ab 2\": another shape's channel "
+              "reads back the same\n"
+              "Node \"Square\" shape \"AB  \" written as \"AB 3\": another shape's channel reads "
+              "back the same\n");
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(s.mesh->GetShapeName(i), names[i]);
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovImporter importer(&manager);
+    ASSERT_TRUE(importer.Initialize(name.c_str()));
+    ASSERT_TRUE(importer.Import(scene, nullptr)) << importer.GetLastErrorString();
+    KQovNode* node = scene->GetRootNode()->FindChild("Square");
+    ASSERT_NE(node, nullptr);
+    KQovGeometry* geometry = node->GetGeometry();
+    ASSERT_NE(geometry, nullptr);
+    ASSERT_EQ(geometry->GetShapeCount(), 4);
+    const char* const written[] = {"ab", "ab 1", "ab 2", "AB 3"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_STREQ(geometry->GetShapeName(i), written[i]);
+        EXPECT_EQ(Keys(node, "Walk", written[i]),
+                  "0:" + std::to_string(10.0f * i) + " 1:" + std::to_string(10.0f * i + 1) + " ");
+    }
+}
+
+// A user property named as a shape of its node, letter case aside, gets a channel of its own:
+// the shape takes another name, with a warning, and keeps its weight and keys; the two stay
+// apart through a version-5 file.
+TEST(KQovUserPropertyRoundTrip, PropertyNamedAsAShapeStaysApartFromIt) {
+    TempTestFolder tmp;
+    v5test::MeshScene s;
+    KQovShape* shape = s.manager.CreateShape();
+    shape->InitControlPoints(4);
+    ASSERT_GE(s.mesh->AddShape(shape, "Smile"), 0);
+    KQovTakeNode* take = s.node->AddTakeNode("Walk");
+    KeyTwice(take, "Smile", 3.0f);
+    KQovUserProperty* u = s.manager.CreateUserProperty("smile", "Real", "");
+    u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+    u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+    s.node->AddUserProperty(u);
+    u->SetValue(42.0);
+    EXPECT_STREQ(s.mesh->GetShapeName(0), "Smile 1");
+    EXPECT_EQ(std::string(s.mesh->TakeShapeWarnings().Buffer()),
+              "The shape \"Smile\" is named \"Smile 1\": its animation channel would not be its "
+              "own\n");
+    const std::string keys = "0:3.000000 1:4.000000 ";
+    for (KQovNode* node : {s.node, static_cast<KQovNode*>(nullptr)}) {
+        std::unique_ptr<Imported> read;
+        if (!node) {
+            const std::string name = tmp / "smile.qov";
+            ASSERT_TRUE(Export(s.scene, name, 4));
+            read = std::make_unique<Imported>(name);
+            node = read->scene->GetRootNode()->FindChild("Square");
+            ASSERT_NE(node, nullptr);
+        }
+        KQovGeometry* geometry = node->GetGeometry();
+        ASSERT_NE(geometry, nullptr);
+        ASSERT_EQ(geometry->GetShapeCount(), 1);
+        EXPECT_STREQ(geometry->GetShapeName(0), "Smile 1");
+        EXPECT_EQ(geometry->GetDefaultShapeChannelValue(0), 0.0);
+        EXPECT_EQ(Keys(node, "Walk", "Smile 1"), keys);
+        KQovUserProperty* smile = node->FindUserProperty("smile");
+        ASSERT_NE(smile, nullptr);
+        double value = 0.0;
+        smile->GetValue(value);
+        EXPECT_EQ(value, 42.0);
+    }
+}
