@@ -471,8 +471,10 @@ bool KDxfDrawingReader::ReadInsert(KDxfNodeList& parent, int depth) {
     KDxfBlockColours inner;
     inner.inBlock = true;
     inner.layer = outer && outer->inBlock && layer == "0" ? outer->layer : layer;
-    inner.colour = mEntities.ResolveColour(
-        colour, trueColour >= 0 ? int(trueColour & 0xFFFFFF) : -1, layer);
+    // An instance of colour 256 (BYLAYER) passes on its layer's colour, as one without 62.
+    inner.colour = mEntities.ResolveColour(colour == 256 ? kDxfColourUnset : colour,
+                                           trueColour >= 0 ? int(trueColour & 0xFFFFFF) : -1,
+                                           layer);
     // A multiple insert places one instance per cell of its grid, in the insert's own axes
     // (spacing not scaled); a spacing of 0 puts all cells of a row or column in one place.
     const int columns = insert.columns > 1 && insert.columnSpacing != 0 ? insert.columns : 1;

@@ -164,6 +164,7 @@ int KDxfEntityReader::LayerColour(const std::string& layer) const {
 int KDxfEntityReader::ResolveColour(int colour, int trueColour, const std::string& layer) const {
     if (trueColour >= 0) return kDxfTrueColour + trueColour;
     const bool inBlock = mBlock && mBlock->inBlock;
+    if (colour == 256 && inBlock) colour = kDxfColourUnset;  // BYLAYER given outright
     if (colour == 0 && inBlock) return mBlock->colour;
     if (colour != 0 && colour != kDxfColourUnset) return colour;
     // By layer; an entity on layer 0 in a block takes the instance's layer.

@@ -164,8 +164,9 @@ private:
 public:
     // The colour of an entity of group 62 `colour` (kDxfColourUnset when not given) and
     // group 420 `trueColour` (-1 when not given) on `layer`, in the block being read: a true
-    // colour first; unset -> the layer's (layer 0 in a block: the instance's layer);
-    // 0 -> the instance's colour in a block, else the layer's; others as they are.
+    // colour first; unset (and 256 in a block) -> the layer's (layer 0 in a block: the
+    // instance's layer); 0 -> the instance's colour in a block, else the layer's; others as
+    // they are.
     int ResolveColour(int colour, int trueColour, const std::string& layer) const;
     // The colour of a layer: its true colour, else the absolute value of its number, 0
     // for a layer not in the table.

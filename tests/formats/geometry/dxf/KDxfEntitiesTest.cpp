@@ -167,6 +167,7 @@ TEST(KDxfEntities, ColoursInBlocks) {
         "0|LAYER|2|BLUE|62|5|0|ENDTAB|0|ENDSEC|"
         "0|SECTION|2|BLOCKS|0|BLOCK|2|BB|0|LINE|8|0|62|0|11|1|0|ENDBLK|"
         "0|BLOCK|2|BL|0|LINE|8|0|11|1|0|ENDBLK|"
+        "0|BLOCK|2|BX|0|LINE|8|0|62|256|11|1|0|ENDBLK|"
         "0|BLOCK|2|OWN|0|LINE|8|BLUE|11|1|0|LINE|8|0|62|3|11|1|0|ENDBLK|"
         "0|BLOCK|2|NEST|0|INSERT|2|BB|62|0|0|INSERT|2|BL|8|0|0|ENDBLK|0|ENDSEC|";
     struct Case {
@@ -178,6 +179,9 @@ TEST(KDxfEntities, ColoursInBlocks) {
         {"0|INSERT|2|BB|8|RED|420|65280|", {{0, 1, 0}}},
         {"0|INSERT|2|BL|8|RED|62|3|", {{1, 0, 0}}},
         {"0|INSERT|2|BL|", {{1, 1, 1}}},
+        // Colour 256 (BYLAYER) given outright, on the instance and on the entity.
+        {"0|INSERT|2|BB|8|RED|62|256|", {{1, 0, 0}}},
+        {"0|INSERT|2|BX|8|RED|62|3|", {{1, 0, 0}}},
         {"0|INSERT|2|OWN|8|RED|62|3|", {{0, 0, 1}}},
         {"0|INSERT|2|NEST|8|RED|62|5|", {{0, 0, 1}, {1, 0, 0}}},
     };
@@ -190,6 +194,7 @@ TEST(KDxfEntities, ColoursInBlocks) {
         for (int k = 0; k < 2; ++k) {
             if (k == 1 && node.children.empty()) break;
             const KQovMesh& mesh = node.children.empty() ? *node.mesh : *node.children[k]->mesh;
+            ASSERT_NE(mesh.GetMaterialIndices(), nullptr) << c.insert << " " << k << ": no colour";
             const KColor diffuse = mesh.GetMaterial(mesh.GetMaterialIndices()->GetAt(0), 0)->GetDefaultDiffuse();
             EXPECT_NEAR(diffuse.mRed, c.rgb[k][0], 1e-7) << c.insert << " " << k;
             EXPECT_NEAR(diffuse.mGreen, c.rgb[k][1], 1e-7) << c.insert << " " << k;
