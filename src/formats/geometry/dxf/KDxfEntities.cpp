@@ -176,18 +176,25 @@ bool KDxfEntityReader::ReadCorners(KDxfFace& face, int corners, bool solid) {
     double p[4][3] = {};
     double extrusion[3] = {0, 0, 1};
     int trueColour = -1;
+    bool fourthGiven = false;
     face = KDxfFace();
     face.colour = kDxfColourUnset;
     const bool ok = ReadGroups([&](int code, std::string_view value) {
         if (code == 8) face.layer = mGroups.GetWholeValue();
         else if (code == 62) KDxfGroupReader::ToInt(value, face.colour);
         else if (code == 420) trueColour = TrueColourOf(value);
-        else if (code >= 10 && code <= 39 && code % 10 < corners)
+        else if (code >= 10 && code <= 39 && code % 10 < corners) {
+            if (code % 10 == 3) fourthGiven = true;
             mGroups.ToDouble(value, p[code % 10][code / 10 - 1]);
+        }
         else if (solid && code >= 210 && code <= 230 && code % 10 == 0)
             mGroups.ToDouble(value, extrusion[code / 10 - 21]);
     });
     face.count = corners;
+    // A face given three corners is a triangle, as one whose fourth repeats the third, not a
+    // quadrilateral through the origin.
+    if (corners == 4 && !solid && !fourthGiven)
+        for (int i = 0; i < 3; ++i) p[3][i] = p[2][i];
     // A face whose fourth corner repeats the third is a triangle.
     if (corners == 4 && p[3][0] == p[2][0] && p[3][1] == p[2][1] && p[3][2] == p[2][2]) face.count = 3;
     if (solid) {

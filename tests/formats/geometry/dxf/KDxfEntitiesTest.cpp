@@ -50,6 +50,8 @@ TEST(KDxfEntities, EntitiesBecomeMeshes) {
         {"line", "0|LINE|8|A|10|0|20|0|30|0|11|1|21|2|31|3|", 2, {{0, 1, 0}}},
         {"3dface, corner 4 repeats 3",
          "0|3DFACE|10|0|20|0|30|0|11|1|21|0|31|0|12|1|22|1|32|0|13|1|23|1|33|0|", 3, {{0, 1, 2}}},
+        {"3dface of three corners, no fourth through the origin",
+         "0|3DFACE|10|1|20|0|30|0|11|2|21|0|31|0|12|2|22|1|32|0|", 3, {{0, 1, 2}}},
         {"polyface quad, invisible edge",
          polyface + "0|VERTEX|70|128|71|1|72|2|73|3|74|-4|0|SEQEND|", 4, {{0, 1, 2, 3}}},
         {"face of two numbers", polyface + "0|VERTEX|70|128|71|1|72|2|73|0|0|VERTEX|70|128|71|2|72|3|73|4|0|SEQEND|",

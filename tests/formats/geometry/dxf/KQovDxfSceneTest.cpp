@@ -181,7 +181,7 @@ TEST(DxfScene, RoundTripKeepsLayersMeshesAndColours) {
     ASSERT_TRUE(f.Read(out / "in.dxf", first, 0, 0)) << f.status.Buffer();
     const std::string expected = Describe(first->GetRootNode());
     EXPECT_EQ(expected,
-              "Model::Roof:6/2:0.000000,0.000000,1.000000:hidden "
+              "Model::Roof:5/2:0.000000,0.000000,1.000000:hidden "
               "Model::Walls:4/1:1.000000,0.000000,0.000000 ");
     ASSERT_TRUE(f.Write(first, out / "a.dxf"));
     ASSERT_TRUE(g.Read(out / "a.dxf", second, 0, 0)) << g.status.Buffer();
