@@ -73,6 +73,8 @@ struct KeyGrid {
     bool sampled = false;
     // Some key shapes the curve after it as its author set it (TCB, or tangents of the
     // user's): key frames, whose motion between keys is the scene's, not samples' to join.
+    // Their grid is a rate only where it is finer than the scene's frames: sampled there,
+    // every key and the motion between them is kept (captures beside them too).
     bool keyFramed = false;
 };
 
@@ -103,7 +105,7 @@ KeyGrid FindKeyGrid(KQovNode* root) {
             if (gap > 0 && (step == 0 || gap < step)) step = gap;
         }
     });
-    if (step <= 0 || grid.keyFramed) return grid;
+    if (step <= 0) return grid;
     // Keys placed at rounded times sit a tick or so off the grid; the period is the whole
     // span's, so that those ticks do not add up.
     const double span = double(since(last, first));
@@ -183,7 +185,8 @@ KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readO
         // Keys closer than a frame of the mode (a 30 kHz capture) are not on its grid, but
         // keys closer than any file holds are keys set at a few moments.
         const bool finer = whole < 1.0 && keyRate <= fastest;
-        if (grid.period > 0.0 &&
+        const bool finerThanFrames = frames < 1.0 - 1e-3 && keyRate <= fastest;
+        if (grid.period > 0.0 && (!grid.keyFramed || finerThanFrames) &&
             (finer || std::fabs(frames - whole) > 1e-3 || (whole >= 2.0 && grid.sampled)))
             rate.SetFrameRate(0, keyRate);
     }

@@ -24,8 +24,8 @@ struct KQovWriteTiming {
 // take's keys lie on a regular grid whose step is no whole number of the mode's frames (a
 // 250 Hz capture in a 30 fps scene), or two or more of them with some curve keyed at every
 // step, three keys at least (a 10 Hz capture in a 30 fps scene), at the rate of that grid.
-// Key frames shaped by their author (TCB keys, set tangents) take no grid's rate: the motion
-// between them is the scene's, sampled at its time mode.
+// Key frames shaped by their author (TCB keys, set tangents) take no grid's rate coarser than
+// the mode's frames: the motion between them is the scene's, sampled at its time mode.
 // The frame count counts both ends: a span of 0 to 299 frames is 300 frames.
 KQovWriteTiming KQovGetWriteTiming(KQovScene& scene, const KStreamOptions* readOptions = nullptr);
 

@@ -920,8 +920,13 @@ TEST(MarkerRoutes, WriteRateFollowsTheKeysWhereTheTimeModeMissesThem) {
          -1, Case::eTcb},
         {"TCB keys every 5 frames of a 60 fps scene", 12.0, 0.0, 7, KTime::eFRAMES60, 60.0, 31,
          -1, Case::eTcb},
+        {"TCB keys at 12 Hz in a 30 fps scene", 12.0, 0.0, 7, KTime::eFRAMES30, 30.0, 16, -1,
+         Case::eTcb},
+        // Key frames closer than the scene's frames: sampled at their grid, every key kept.
         {"keys of set tangents at 250 Hz in a 30 fps scene", 250.0, 0.0, 111, KTime::eFRAMES30,
-         30.0, 14, -1, Case::eUser},
+         250.0, 111, -1, Case::eUser},
+        {"TCB keys at 40 Hz in a 30 fps scene", 40.0, 0.0, 9, KTime::eFRAMES30, 40.0, 9, -1,
+         Case::eTcb},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

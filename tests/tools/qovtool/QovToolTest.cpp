@@ -1408,6 +1408,22 @@ TEST_F(QovTool, KeyFramesKeepTheirScenesRate) {
         EXPECT_NEAR(got[2], z * 25.4, 0.05);
         EXPECT_NEAR(got[3], -y * 25.4, 0.05);
     }
+    // A capture (250 Hz in a 30 fps scene) beside a curve of TCB keys on its grid: sampled at
+    // the capture's rate, no sample of it dropped.
+    const std::string capture = Data("c3d/badParameterOffset.c3d");
+    ASSERT_TRUE(Exists(capture)) << "test data missing: " << capture;
+    ASSERT_EQ(Qovtool({"convert", capture, mTemp / "capture.qov", "--ascii"}).status, 0);
+    std::string text = ReadFile(mTemp / "capture.qov");
+    const size_t keys = text.find("Key: ");
+    ASSERT_NE(keys, std::string::npos);
+    const size_t end = text.find('\n', keys);
+    for (size_t at = text.find(",U,a,", keys); at < end; at = text.find(",U,a,", at))
+        text.replace(at, 5, ",U,t,0,0,0,"), at += 11;
+    std::ofstream(mTemp / "mixed.qov", std::ios::binary) << text;
+    ASSERT_EQ(Qovtool({"convert", mTemp / "mixed.qov", mTemp / "mixed.trc"}).status, 0);
+    const Result mixed = Qovtool({"info", mTemp / "mixed.trc"});
+    EXPECT_EQ(NumberAfter(mixed.out, "frame rate: "), 250) << mixed.out;
+    EXPECT_EQ(TakeFrames(mixed.out), 111) << mixed.out;
 }
 
 }  // namespace
