@@ -816,12 +816,11 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
         if (!material.hasShininess) material.hasShininess = true, material.shininess = 0.0;
     }
     for (std::string& name : unread) {
-        auto it = std::find_if(mUnread.begin(), mUnread.end(),
-                               [&](const auto& seen) { return seen.first == name; });
-        if (it == mUnread.end())
+        const auto at = mUnreadAt.try_emplace(name, mUnread.size());
+        if (at.second)
             mUnread.emplace_back(std::move(name), 1);
         else
-            ++it->second;
+            ++mUnread[at.first->second].second;
     }
     return true;
 }
