@@ -192,7 +192,9 @@ protected:
     void WriteClusterFields(KQovLink* link);
     void WriteShapes(KQovGeometry* geometry);
     void WriteGeometryLayers(KQovGeometry* geometry);
-    void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer);
+    // `written`: where each texture first stands among the model's textures written.
+    void WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer,
+                               const std::unordered_map<const KQovTexture*, int>& written);
     void WriteMeshMappings(KQovMesh* mesh);
     void WriteMeshUVInfo(KQovMesh* mesh);
     void WriteVertexColors(KQovMesh* mesh);

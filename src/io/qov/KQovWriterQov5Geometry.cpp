@@ -276,6 +276,13 @@ void KQovWriterQov5::WriteGeometryLayers(KQovGeometry* geometry) {
     const bool mesh = geometry->GetAttributeType() == KQovNodeAttribute::eMesh;
     bool first = true;
     int index = 0;
+    // The model's textures are written layer after layer (WriteGeometryCommon), and a reader
+    // takes a layer's ids as positions among them all.
+    std::unordered_map<const KQovTexture*, int> written;
+    for (int l = 0, at = 0; l < geometry->GetLayerCount(); ++l)
+        for (int i = 0; i < geometry->GetTextureCount(l); ++i)
+            if (const KQovTexture* texture = geometry->GetTexture(i, l))
+                written.try_emplace(texture, at), ++at;
     for (int l = 0; l < geometry->GetLayerCount(); ++l) {
         KQovLayer* layer = geometry->GetLayer(l);
         if (!layer || !layer->GetTextures()) continue;
@@ -287,12 +294,14 @@ void KQovWriterQov5::WriteGeometryLayers(KQovGeometry* geometry) {
         first = false;
         KQovWriteBlockBegin(mFile, "GeometryLayer");
         KQovWriteIntField(mFile, "LayerIndex", index++);
-        WriteLayerTextureInfo(geometry, layer);
+        WriteLayerTextureInfo(geometry, layer, written);
         KQovWriteBlockEnd(mFile);
     }
 }
 
-void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* layer) {
+void KQovWriterQov5::WriteLayerTextureInfo(
+    KQovGeometry* geometry, KQovLayer* layer,
+    const std::unordered_map<const KQovTexture*, int>& written) {
     KQovFieldFile* f = mFile;
     const bool isMesh = geometry->GetAttributeType() == KQovNodeAttribute::eMesh;
     KQovMesh* mesh = isMesh ? static_cast<KQovMesh*>(geometry) : nullptr;
@@ -312,7 +321,11 @@ void KQovWriterQov5::WriteLayerTextureInfo(KQovGeometry* geometry, KQovLayer* la
     f->FieldWriteBegin("TextureId");
     for (int i = 0; i < ids.GetCount(); ++i) {
         const int id = ids.GetAt(i);
-        f->FieldWriteI(InRangeOrZero(id, textureCount));
+        const auto at =
+            textureCount == 0
+                ? written.end()
+                : written.find(textures->GetDirectArray().GetAt(InRangeOrZero(id, textureCount)));
+        f->FieldWriteI(at == written.end() ? 0 : at->second);
     }
     f->FieldWriteEnd();
     if (KQovLayerElementUV* uvs = layer->GetUVs()) {

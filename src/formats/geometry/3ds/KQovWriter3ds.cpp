@@ -664,6 +664,20 @@ bool KQovWriter3ds::ExportMesh(KQovNode& node, const KQovMesh& given) {
     // Textures decide the maps and material names; texture vertices are written for the UVs
     // a mesh has, with a texture or without one.
     const bool textured = mFlags.textures && mesh.GetTextureCount(0) > 0;
+    // The maps of the first layer are written, no other layer's (a bump map's among them).
+    std::unordered_set<const KQovTexture*> firstLayer;
+    for (int i = 0; mesh.GetLayerCount() > 1 && i < mesh.GetTextureCount(0); ++i)
+        firstLayer.insert(mesh.GetTexture(i, 0));
+    for (int l = 1; mFlags.textures && l < mesh.GetLayerCount(); ++l)
+        for (int i = 0; i < mesh.GetTextureCount(l); ++i) {
+            const KQovTexture* texture = mesh.GetTexture(i, l);
+            if (texture && !firstLayer.count(texture))
+                mStatus +=
+                    ("Texture \"" + KQovMessageText(texture->GetNameWithoutPrefix().Buffer()) +
+                     "\" of \"" + KQovMessageText(node.GetNameWithoutPrefix().Buffer()) +
+                     "\" is not written: 3DS takes the first layer's maps only\n")
+                        .c_str();
+        }
     input.textured = textured || (mFlags.textures && CarriesMapping(mesh.GetTextureUV()));
     // UVs by polygon vertex fit 3DS texture vertices once every corner is a vertex of its own;
     // polygons keep their order, so groups still come from the scene's mesh.

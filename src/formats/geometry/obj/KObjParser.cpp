@@ -99,9 +99,8 @@ bool Missing(int error) {
 // A file that cannot be read for a cause of the system (too many open files, no memory, a
 // failing disk) rather than of the files (missing, not allowed, not a file, too large).
 bool SystemCause(int error) {
-    return error != 0 && !Missing(error) && error != EACCES && error != EPERM &&
-           error != EISDIR && error != EFBIG && error != ELOOP && error != ENAMETOOLONG &&
-           error != EINVAL;
+    return error != 0 && !Missing(error) && error != EACCES && error != EPERM && error != EISDIR &&
+           error != EFBIG && error != ELOOP && error != ENAMETOOLONG && error != EINVAL;
 }
 
 // Why a material library was not loaded, as the end of a sentence.
@@ -512,8 +511,8 @@ void KObjParser::ParseFace(std::string_view rest) {
     face.smoothing = mSmoothing;
     face.textured = mMaterial >= 0 && !mMaterials[mMaterial].diffuseMap.empty();
     int words = 0;
+    rest = rest.substr(0, rest.find('#'));  // a comment behind the corners, blank or not
     for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest), ++words) {
-        if (word[0] == '#') break;  // a comment behind the corners
         KObjCorner corner;
         if (!ParseIndexTriple(word, corner)) {
             group.corners.resize(face.firstCorner);
@@ -816,12 +815,11 @@ bool KObjParser::ReadMaterial(KObjMaterial& material) const {
         if (!material.hasShininess) material.hasShininess = true, material.shininess = 0.0;
     }
     for (std::string& name : unread) {
-        auto it = std::find_if(mUnread.begin(), mUnread.end(),
-                               [&](const auto& seen) { return seen.first == name; });
-        if (it == mUnread.end())
+        const auto at = mUnreadAt.try_emplace(name, mUnread.size());
+        if (at.second)
             mUnread.emplace_back(std::move(name), 1);
         else
-            ++it->second;
+            ++mUnread[at.first->second].second;
     }
     return true;
 }

@@ -127,6 +127,7 @@ private:
     // MTL statements and map options met and not kept (those of their kind in materials
     // read), in order of meeting.
     mutable std::vector<std::pair<std::string, int>> mUnread;
+    mutable std::unordered_map<std::string, size_t> mUnreadAt;  // positions in mUnread
     std::vector<KObjSurface> mSurfaces;
     std::vector<KVector4> mVertices;
     std::vector<KVector2> mTextureVertices;

@@ -30,24 +30,6 @@ void CopyIndices(KArrayInt& to, const std::vector<int>& from) {
         std::memcpy(at, from.data(), from.size() * sizeof(int));
 }
 
-// The layer position of the first object of a prefixed name in an element, as the mesh's
-// GetMaterialIndex and GetTextureIndex find it; the names are taken in as the element grows,
-// so that a mesh of many materials looks each up once, not once per material added.
-struct NamedSlots {
-    std::unordered_map<std::string, int> at;
-    int taken = 0;
-    template <class Element>
-    int Find(const Element* element, const char* prefix, const char* name) {
-        if (!element || !name) return -1;
-        const auto& direct = element->GetDirectArray();
-        for (; taken < direct.GetCount(); ++taken)
-            if (const auto* item = direct.GetAt(taken); item && item->GetName())
-                at.try_emplace(KMakePrefixedName(prefix, item->GetName()).Buffer(), taken);
-        const auto found = at.find(KMakePrefixedName(prefix, name).Buffer());
-        return found == at.end() ? -1 : found->second;
-    }
-};
-
 }  // namespace
 
 KQovReaderObj::KQovReaderObj(KQovObjectManager* manager) : KQovPathReader(manager) {}
@@ -226,8 +208,8 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
     if (last) mParser.ReleaseLists();
     // Layer positions of the parser's materials and textures, found once per mesh; kept for
     // the materials the mesh uses only, since a file may hold a group and a material per face.
+    // Each is its own object: names may meet ("" and "Name", "a::X" and "X") and are no key.
     std::unordered_map<int, int> materialAt, textureAt;
-    NamedSlots materialNamed, textureNamed;
     const size_t polygons = data.polygonSizes.size();
     // Per-polygon indices only where a layer keeps them by polygon (0 is what the rest get).
     std::vector<int> materials(library ? polygons : 0, 0);
@@ -236,21 +218,11 @@ KQovMesh* KQovReaderObj::BuildMesh(const std::string& name, bool last) {
         const int m = data.polygonMaterials[p];
         if (m < 0) continue;
         int& materialSlot = materialAt.try_emplace(m, -1).first->second;
-        if (materialSlot < 0 && mMaterials[m]) {
-            const KQovLayer* first = mesh->GetLayer(0);
-            materialSlot = materialNamed.Find(first ? first->GetMaterials() : nullptr,
-                                              "Material::", mMaterials[m]->GetName());
-            if (materialSlot < 0) materialSlot = mesh->AddMaterial(mMaterials[m], 0);
-        }
+        if (materialSlot < 0 && mMaterials[m]) materialSlot = mesh->AddMaterial(mMaterials[m], 0);
         materials[p] = std::max(0, materialSlot);
         if (mTextures[m]) {
             int& textureSlot = textureAt.try_emplace(m, -1).first->second;
-            if (textureSlot < 0) {
-                const KQovLayer* first = mesh->GetLayer(0);
-                textureSlot = textureNamed.Find(first ? first->GetTextures() : nullptr,
-                                                "Texture::", mTextures[m]->GetName());
-                if (textureSlot < 0) textureSlot = mesh->AddTexture(mTextures[m], 0);
-            }
+            if (textureSlot < 0) textureSlot = mesh->AddTexture(mTextures[m], 0);
             if (!textures.empty()) textures[p] = std::max(0, textureSlot);
         }
     }

@@ -498,6 +498,7 @@ TEST(ObjParser, FaceCommentsAndTheNormalOfTheWholeOutline) {
     const Row rows[] = {
         {"f 1 2 3 # tri", 1.0},
         {"f 1 2 3 4#quad", 1.0},
+        {"f 1 2 3# tri", 1.0},
         // An L, wound counter-clockwise and clockwise, from a convex corner and with its
         // second corner turning inward.
         {"f 5 6 7 8 9 10", 1.0},

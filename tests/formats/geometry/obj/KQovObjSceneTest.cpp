@@ -18,7 +18,10 @@
 #include "formats/geometry/obj/KQovWriterObj.h"
 #include "formats/geometry/obj/ObjTestFiles.h"
 #include "io/KQovExporter.h"
+#include "io/KQovImporter.h"
 #include "io/KStreamOptionsBase.h"
+#include "io/KStreamOptionsQov.h"
+#include "io/qov/KQovWriterQov5.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
@@ -522,7 +525,10 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
         ASSERT_EQ(mesh->GetLayerCount(), 2);
         const KArrayInt& bumps = mesh->GetLayer(1)->GetTextures()->GetIndexArray();
         ASSERT_EQ(bumps.GetCount(), 2);
-        EXPECT_EQ(bumps.GetAt(1), -1);
+        // None, or (version 5 holds no -1) a texture of another use.
+        const KQovTexture* none =
+            bumps.GetAt(1) < 0 ? nullptr : mesh->GetTexture(bumps.GetAt(1), 1);
+        EXPECT_TRUE(!none || none->GetTextureUse() != KQovTexture::eUseBumpNormalMap);
         KQovTexture* bump = mesh->GetTexture(bumps.GetAt(0), 1);
         ASSERT_NE(bump, nullptr);
         EXPECT_EQ(bump->GetTextureUse(), KQovTexture::eUseBumpNormalMap);
@@ -543,6 +549,31 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
     // Cut into triangles, the polygons keep their maps.
     ASSERT_TRUE(g.Write(back, again / "c.obj", true));
     EXPECT_EQ(ReadText(again / "c.mtl"), ReadText(out / "b.mtl"));
+    // Version 5 keeps the bump map's layer; 3DS names it as left out.
+    {
+        KStreamOptionsQov options;
+        for (int i = 0; i < KStreamOptionsQov::eSwitchCount; ++i) options.SetSwitch(i, true);
+        KQovWriterQov5 writer(&g.manager, nullptr);
+        ASSERT_TRUE(writer.FileCreate((again / "b.qov").c_str()) && writer.Write(back, &options) &&
+                    writer.FileClose());
+        Fixture h;
+        KQovScene* five = h.manager.CreateScene();
+        KQovImporter importer(&h.manager);
+        ASSERT_TRUE(importer.Initialize((again / "b.qov").c_str()) &&
+                    importer.Import(five, &options));
+        check(five);
+        KQovWriter3ds threeDs(&g.manager);
+        std::unique_ptr<KStreamOptions> writing(threeDs.GetWriteOptions());
+        ASSERT_TRUE(threeDs.FileCreate((again / "b.3ds").c_str()) &&
+                    threeDs.Write(back, writing.get()) && threeDs.FileClose());
+        KString told;
+        threeDs.GetStatusText(told);
+        EXPECT_NE(std::string(told.Buffer())
+                      .find("Texture \"wood_bump\" of \"default\" is not "
+                            "written: 3DS takes the first layer's maps only"),
+                  std::string::npos)
+            << told.Buffer();
+    }
     const IndependentRead other = ReadIndependently(out / "b.obj", out / "");
     if (!other.ok) GTEST_SKIP() << other.error;
 #ifdef QOV_HAVE_TINYOBJ
@@ -587,4 +618,35 @@ TEST(ObjScene, MapPlacementThroughThreeDsAndBack) {
     ASSERT_TRUE(g.Write(read, out / "b.obj"));
     const std::string mtl = ReadText(out / "b.mtl");
     EXPECT_NE(mtl.find(map), std::string::npos) << mtl;
+}
+
+// Materials whose names meet in the library's terms ("" and "Name", "a::X" and "X", a map of a
+// material named as the mesh's own empty texture) stay apart in the mesh, each with its map.
+TEST(ObjScene, MaterialsOfMeetingNamesStayApart) {
+    TempTestFolder in, out;
+    ASSERT_TRUE(in.ok() && out.ok());
+    std::ofstream(in / "wood.png") << "image";
+    std::ofstream(in / "m.mtl") << "newmtl \nKd 1 0 0\nnewmtl Name\nKd 0 1 0\nnewmtl X\nKd 0 0 1\n"
+                                   "newmtl a::X\nKd 1 1 0\nnewmtl _empty_\nKd 0 1 1\n"
+                                   "map_Kd wood.png\n";
+    std::ofstream(in / "a.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                                   "vt 0 1\nusemtl \nf 1 2 3\nusemtl Name\nf 1 2 3\nusemtl X\n"
+                                   "f 1 2 3\nusemtl a::X\nf 1 2 3\nusemtl _empty_\n"
+                                   "f 1/1 2/2 3/3\n";
+    Fixture f;
+    KQovScene* scene = nullptr;
+    ASSERT_TRUE(f.Read(in / "a.obj", scene, 0)) << f.status.Buffer();
+    KQovMesh* mesh = scene->GetRootNode()->FindChild("default")->GetMesh();
+    ASSERT_EQ(mesh->GetMaterialCount(0), 5);
+    const KArrayInt& indices = mesh->GetLayer(0)->GetMaterials()->GetIndexArray();
+    const float red[] = {1, 0, 0, 1, 0}, green[] = {0, 1, 0, 1, 1};
+    for (int p = 0; p < 5; ++p) {
+        const KColor diffuse = mesh->GetMaterial(indices.GetAt(p), 0)->GetDefaultDiffuse();
+        EXPECT_EQ(diffuse.mRed, red[p]) << p;
+        EXPECT_EQ(diffuse.mGreen, green[p]) << p;
+    }
+    ASSERT_TRUE(f.Write(scene, out / "b.obj"));
+    const std::string mtl = ReadText(out / "b.mtl");
+    for (const char* kept : {"newmtl Name1\n", "newmtl X1\n", "newmtl _empty_\nmap_Kd wood.png\n"})
+        EXPECT_NE(mtl.find(kept), std::string::npos) << kept << mtl;
 }
