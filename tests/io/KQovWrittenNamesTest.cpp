@@ -66,7 +66,9 @@ TEST(KQovWrittenNames, NamesSetAsideFirstKeepTheirOwn) {
          false, 6},
         {"a word of the file", {"GLOBAL", "GLOBAL_1"}, {"GLOBAL_2", "GLOBAL_1"}},
         {"a tail taken", {"A_End", "A|_End", "A_1"}, {"A_End", "A_2", "A_1"}},
-        {"a later tail name", {"A|_End", "A_End"}, {"A_1", "A_End"}},
+        // The first name keeps its tail; a number's tail never makes a later name.
+        {"a later tail name", {"A|_End", "A_End"}, {"A", "A_End_1"}},
+        {"a later numbered tail name", {"A|_End", "A|_End", "A_1_End"}, {"A", "A_2", "A_1_End"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
