@@ -126,9 +126,10 @@ std::string KQovWrittenNames::Add(const std::string& name, const std::string& ta
     std::string text = Clean(name, reason);
     if (text.empty() && !mTerms.empty) return text;
     // A name set aside is the first of its own: only what is taken already (a word of the
-    // file, its tail) numbers it.
+    // file, its tail) numbers it. Its tail goes with it, as it went before names were set
+    // aside: a later name the tail makes is the one numbered.
     const bool aside = text == name && mNumbers.AnyAside() && mNumbers.IsAside(Key(text));
-    const bool own = aside && !IsTaken(text) && (tail.empty() || !Held(text + tail));
+    const bool own = aside && !IsTaken(text) && (tail.empty() || !IsTaken(text + tail));
     const std::string asideKey = aside ? Key(text) : std::string();
     if (!own && !Free(text, tail)) {
         bool reserved = mTakenExactly.count(text) != 0;
