@@ -11,6 +11,7 @@
 
 #include "attributes/KQovGeometry.h"
 #include "attributes/KQovMaterial.h"
+#include "attributes/KQovShadingChannels.h"
 #include "attributes/KQovTexture.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovDeformer.h"
@@ -94,7 +95,12 @@ bool KQovReaderQov::ReadMaterial(KQovMaterial* material) {
         material->SetDefaultEmissive(KColor(rgb[0], rgb[1], rgb[2]));
     // Older files kept shininess on a 0 to 128 scale, later ones in hundredths.
     const double scale = mFile->GetFileVersion() < 3000 ? 1.0 / 128.0 : 0.01;
-    if (ReadDoubles("Shininess", rgb, 1)) material->SetDefaultShininess(rgb[0] * scale);
+    if (ReadDoubles("Shininess", rgb, 1)) {
+        material->SetDefaultShininess(rgb[0] * scale);
+        // Past full shininess the channel keeps the value (128 at full).
+        if (rgb[0] * scale > 1.0)
+            KQovShadingChannels::SetDefault(*material, "Shininess", -1, rgb[0] * scale * 128.0);
+    }
     if (ReadDoubles("Reflectivity", rgb, 1)) material->SetDefaultReflectivity(rgb[0]);
     if (ReadDoubles("Alpha", rgb, 1)) material->SetDefaultOpacity(rgb[0]);
     mOfModelOnly = ReadInt("ModelOnly", 0) != 0;

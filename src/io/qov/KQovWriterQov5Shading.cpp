@@ -4,6 +4,7 @@
 #include <string>
 
 #include "attributes/KQovMaterial.h"
+#include "attributes/KQovShadingChannels.h"
 #include "attributes/KQovTexture.h"
 #include "foundation/KQuotedText.h"
 #include "io/qov/KQovPropertyFieldFile.h"
@@ -114,7 +115,10 @@ void KQovWriterQov5::WriteMaterial(KQovMaterial* material, bool ofModelOnly) {
     static const char* const kColors[] = {"Ambient", "Diffuse", "Specular", "Emissive"};
     for (int i = 0; i < 4; ++i)
         KQovWriteDoublesField(f, kColors[i], {colors[i].mRed, colors[i].mGreen, colors[i].mBlue});
-    KQovWriteDoublesField(f, "Shininess", {material->GetDefaultShininess() * 100.0});
+    // The "Shininess" channel may stand past full shininess (128, as 100 here): kept so.
+    const double channel = KQovShadingChannels::GetDefault(*material, "Shininess", -1, 0.0) / 128.0;
+    KQovWriteDoublesField(
+        f, "Shininess", {(channel > 1.0 ? channel : material->GetDefaultShininess()) * 100.0});
     KQovWriteDoublesField(f, "Alpha", {material->GetDefaultOpacity()});
     KQovWriteDoublesField(f, "Reflectivity", {material->GetDefaultReflectivity()});
     WriteFlaggedLists(f, AnimatedFlags(material), kMaterialChannels, kMaterialListOrder, 7);

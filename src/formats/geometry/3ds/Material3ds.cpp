@@ -172,6 +172,9 @@ bool ReadMaterialChild(Context3ds& ctx, Chunk3ds* c, Material3ds& m, bool& negat
     for (int i = 0; i < kMaterialMaps3ds; ++i) {
         if (c->tag == kMaps[i].map) {
             ReadTextureMap3ds(ctx, c, &m.maps[i]);
+            // A map that gives no amount shows in full, as other readers of the format take it.
+            if (!FindNextChunk3ds(c->child, 0x0030) && !FindNextChunk3ds(c->child, 0x0031))
+                m.maps[i].percent = 1.0f;
             uint16_t hundredths = 0;
             if (i == kBumpMap && ReadChildValue3ds(ctx, c->child, 0xA252, hundredths))
                 m.maps[i].percent = int16_t(hundredths) * 0.01f;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "Test3ds.h"
@@ -180,6 +181,12 @@ TEST(MaterialTable3ds, EveryFieldThroughThreeDsToThreeDs) {
     ASSERT_EQ(Convert(qov, fromQov), "");
     EXPECT_EQ(Materials(fromQov),
               std::vector<std::string>(std::begin(kConverted), std::end(kConverted)));
+    // Version 5 (which gives every material of a textured mesh its texture) keeps shininess
+    // past 50%, self-illumination and the map's amount.
+    ASSERT_EQ(ConvertWithQovtoolFlag3ds("--v5", source.path, qov), "");
+    ASSERT_EQ(Convert(qov, fromQov), "");
+    const std::vector<std::string> v5 = Materials(fromQov);
+    EXPECT_NE(std::find(v5.begin(), v5.end(), kConverted[1]), v5.end());
 }
 
 // OBJ materials used by two meshes: each mesh gets its own material for each textured one,

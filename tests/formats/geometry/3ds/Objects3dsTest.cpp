@@ -256,6 +256,7 @@ TEST(Materials3ds, MapsFlagsAndUnknownChildren) {
     EXPECT_EQ(mat->name, "Mat");
     EXPECT_EQ(mat->maps[0].name, "ABCDEFGHIJKL.PNG");  // 16 characters
     EXPECT_FLOAT_EQ(mat->maps[0].percent, 0.5f);
+    EXPECT_FLOAT_EQ(mat->maps[1].percent, 1.0f);  // no amount given: in full, as lib3ds reads it
     EXPECT_EQ(mat->maps[0].tiling, kTileDecal3ds);
     EXPECT_EQ(mat->maps[1].tiling, kTileBoth3ds);
     EXPECT_FLOAT_EQ(mat->transparencyFalloff, -0.4f);

@@ -38,17 +38,24 @@ inline std::vector<std::string> TestFiles3ds() {
     return files;
 }
 
-// qovtool convert FROM TO: empty when it succeeds, else what it said.
-inline std::string ConvertWithQovtool3ds(const std::string& from, const std::string& to) {
+// qovtool convert FLAG FROM TO: empty when it succeeds, else what it said.
+inline std::string ConvertWithQovtoolFlag3ds(const std::string& flag, const std::string& from,
+                                             const std::string& to) {
     const std::string tool = std::string(QOV_PROGRAMS_DIR) + "/../qovtool";
     if (access(tool.c_str(), X_OK) != 0) return "qovtool not built: " + tool;
-    const std::string command = "'" + tool + "' convert '" + from + "' '" + to + "' 2>&1";
+    const std::string command =
+        "'" + tool + "' convert " + flag + " '" + from + "' '" + to + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[512];
     while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
     const int status = pipe ? pclose(pipe) : -1;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : "failed: " + output;
+}
+
+// qovtool convert FROM TO.
+inline std::string ConvertWithQovtool3ds(const std::string& from, const std::string& to) {
+    return ConvertWithQovtoolFlag3ds("", from, to);
 }
 
 // What lib3ds finds in a file, one sorted line per item (tests/programs/lib3ds_counts);
