@@ -398,6 +398,33 @@ TEST(KQovNode, FindChildOfManyChildrenFollowsEveryChange) {
         if (done) break;
     }
     check("refused");
+    // Names past the small-string size: taking a child out of the index allocates nothing, so
+    // memory refused while one is renamed, unlinked, linked or destroyed leaves right answers.
+    const char* const first = "A name longer than small strings";
+    auto longer = std::make_unique<KQovNode>(nullptr, (std::string("Model::") + first).c_str());
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 200);
+        const std::string name = "Another name longer than small strings " + std::to_string(n);
+        ASSERT_TRUE(parent.AddChild(longer.get()));
+        gThrowIn = n;
+        try {
+            longer->SetName(name.c_str());
+            parent.RemoveChild(longer.get());
+            parent.AddChild(longer.get());
+            parent.FindChild(name.c_str());
+            longer->SetName(first);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        EXPECT_TRUE(agrees(name.c_str()));
+        EXPECT_TRUE(agrees(first));
+        if (done) break;
+    }
+    gThrowIn = 0;
+    longer.reset();
+    gThrowIn = -1;
+    check("long names");
 }
 
 TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {
