@@ -425,6 +425,24 @@ TEST(KQovNode, FindChildOfManyChildrenFollowsEveryChange) {
     longer.reset();
     gThrowIn = -1;
     check("long names");
+    // A link of node sets with memory refused at each allocation is made whole or not at all:
+    // the child knows the parent that lists it, and the index learns of it.
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 200);
+        KQovNode loose(nullptr, "Model::Loose");  // a first link: its lists grow
+        gThrowIn = n;
+        try {
+            parent.GetNodeProperties()->ConnectSrcAt(0, loose.GetNodeProperties());
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        const bool listed = parent.FindChild("Loose", true) == &loose;
+        EXPECT_EQ(loose.GetParent(), listed ? &parent : nullptr);
+        EXPECT_TRUE(agrees("Loose"));
+        parent.RemoveChild(&loose);
+        if (done) break;
+    }
 }
 
 TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {
