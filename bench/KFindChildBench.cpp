@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
@@ -44,7 +45,29 @@ void BM_FindChild(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(parent.root->FindChild(name.c_str(), recursive));
 }
 
+// A node's children all of one name, found once (the index is built), then unlinked and linked
+// again: each costs the same however many share the name.
+void BM_UnlinkSameNamed(benchmark::State& state) {
+    const int children = int(state.range(0));
+    KQovObjectManager manager;
+    KQovNode* root = manager.CreateNode("Root");
+    std::vector<KQovNode*> joints;
+    for (int i = 0; i < children; ++i) {
+        joints.push_back(manager.CreateNode("Joint"));
+        root->AddChild(joints.back());
+    }
+    root->FindChild("Joint");
+    for (auto _ : state) {
+        for (int i = children; i-- > 0;) root->RemoveChild(root->GetChild(i));
+        state.PauseTiming();
+        for (KQovNode* joint : joints) root->AddChild(joint);
+        state.ResumeTiming();
+    }
+}
+
 }  // namespace
+
+BENCHMARK(BM_UnlinkSameNamed)->Arg(1000)->Arg(2000)->Arg(4000);
 
 BENCHMARK(BM_FindChild)
     ->ArgNames({"children", "which", "recursive"})

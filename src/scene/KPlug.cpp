@@ -540,15 +540,22 @@ void KPlug::InsertEntry(bool source, int index, const KWeakRef& ref, int type) {
     int count = source ? links.srcCount : GetDstCount();
     index = std::clamp(index, 0, count);
     size_t at = size_t(source ? index : links.srcCount + index);
+    // Counted first: a refused insertion takes the count back, which allocates nothing, so the
+    // entry is there and counted or neither.
+    CountEntry(ref, 1);
     if (at == 0 && links.front > 0) {
         --links.front;
         At(0) = Entry{ref, type};
     } else {
-        links.connections.insert(links.connections.begin() + ptrdiff_t(links.front + at),
-                                 Entry{ref, type});
+        try {
+            links.connections.insert(links.connections.begin() + ptrdiff_t(links.front + at),
+                                     Entry{ref, type});
+        } catch (...) {
+            CountEntry(ref, -1);
+            throw;
+        }
     }
     if (source) ++links.srcCount;
-    CountEntry(ref, 1);
 }
 
 void KPlug::EraseEntry(bool source, int index) {
@@ -678,23 +685,50 @@ bool KPlug::Connect(KPlug* src, KWeakRef beforeDst, KPlug* dst, KWeakRef beforeS
     }
     if (!srcRef.Resolve() || !dstRef.Resolve()) return false;
 
-    dstIndex = std::min(dstIndex, dst->SrcCount());
-    dst->InsertEntry(true, dstIndex, srcRef, type);
-    if (twoSided) {
-        srcIndex = std::min(srcIndex, src->GetDstCount());
-        src->InsertEntry(false, srcIndex, dstRef, type);
-    }
-    for (Mirror& m : dstMirrors) {
-        if (KPlug* sub = m.sub.Resolve()) {
-            m.index = std::min(m.index, sub->SrcCount());
-            sub->InsertEntry(true, m.index, srcRef, type);
+    // All or none: memory refused part of the way takes back what was entered, so that no end
+    // lists a connection the other does not know, and no one is told of it.
+    struct Entered {
+        KPlug* plug;
+        bool source;
+        int index;
+    };
+    // Kept in place for the few views a plug has: a connection costs no allocation for them.
+    Entered inPlace[8];
+    std::vector<Entered> more;
+    const size_t most = 2 + dstMirrors.size() + srcMirrors.size();
+    if (most > std::size(inPlace)) more.resize(most);
+    Entered* const entered = most > std::size(inPlace) ? more.data() : inPlace;
+    size_t enteredCount = 0;
+    const auto enter = [entered, &enteredCount](KPlug* plug, bool source, int index,
+                                                const KWeakRef& ref, int type) {
+        plug->InsertEntry(source, index, ref, type);
+        entered[enteredCount++] = {plug, source, index};
+    };
+    try {
+        dstIndex = std::min(dstIndex, dst->SrcCount());
+        enter(dst, true, dstIndex, srcRef, type);
+        if (twoSided) {
+            srcIndex = std::min(srcIndex, src->GetDstCount());
+            enter(src, false, srcIndex, dstRef, type);
         }
-    }
-    for (Mirror& m : srcMirrors) {
-        if (KPlug* sub = m.sub.Resolve()) {
-            m.index = std::min(m.index, sub->GetDstCount());
-            sub->InsertEntry(false, m.index, dstRef, type);
+        for (Mirror& m : dstMirrors) {
+            if (KPlug* sub = m.sub.Resolve()) {
+                m.index = std::min(m.index, sub->SrcCount());
+                enter(sub, true, m.index, srcRef, type);
+            }
         }
+        for (Mirror& m : srcMirrors) {
+            if (KPlug* sub = m.sub.Resolve()) {
+                m.index = std::min(m.index, sub->GetDstCount());
+                enter(sub, false, m.index, dstRef, type);
+            }
+        }
+    } catch (...) {
+        while (enteredCount > 0) {
+            const Entered& at = entered[--enteredCount];
+            at.plug->EraseEntry(at.source, at.index);
+        }
+        throw;
     }
 
     dst->Notify(nullptr, eSourceAdded, dst, dstIndex, src, type, nullptr);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -108,7 +110,8 @@ void ResetTransformExtras(KQovNodeProperties* properties) {
 
 // The children of a node with many, by current name: a look-up by name then costs no walk of
 // them. Told of every link, unlink and rename of a child; once memory is refused it is broken,
-// and look-ups walk the children until it is built again.
+// and look-ups walk the children until it is built again. A child's entry is found by the child:
+// taking it out allocates nothing and costs the same however many children share its name.
 class KQovNode::ChildIndex final : public KQovNameWatcher {
 public:
     // Fewer children are walked: building the index would cost more than it saves.
@@ -118,68 +121,79 @@ public:
     ChildIndex(const ChildIndex&) = delete;
     ChildIndex& operator=(const ChildIndex&) = delete;
     ~ChildIndex() {
-        for (auto& entry : mByName) Unwatch(entry.second);
+        for (auto& entry : mNameOf) Unwatch(entry.first);
     }
 
     bool IsBroken() const { return mBroken; }
     void Add(KQovNode* child) noexcept {
         if (mBroken) return;
         try {
-            const auto at = mByName.emplace(child->GetName(), child);
-            try {
-                Watch(child);
-            } catch (...) {
-                mByName.erase(at);
-                throw;
-            }
+            Enter(child, true);
         } catch (const std::bad_alloc&) {
             mBroken = true;
         }
     }
-    void Remove(KQovNode* child, const char* name) noexcept {
+    void Remove(KQovNode* child) noexcept {
         Unwatch(child);
-        if (Erase(child, name)) return;
-        // Not under the name given: look through all (a rename the index missed cannot happen,
-        // but a broken index may lack entries).
-        for (auto at = mByName.begin(); at != mByName.end(); ++at)
-            if (at->second == child) {
-                mByName.erase(at);
-                return;
-            }
+        Erase(child);
     }
-    // The only child named `name`; null when none, `several` when more than one.
-    KQovNode* Find(const char* name, bool& several) const {
-        const auto range = mByName.equal_range(name);
-        several = range.first != range.second && std::next(range.first) != range.second;
-        return range.first == range.second || several ? nullptr : range.first->second;
+    // False when the index cannot tell (a name held twice, or once since it was); else `found`
+    // is the only child of that name, or null for none.
+    bool Find(const char* name, KQovNode*& found) const {
+        const auto at = mByName.find(name);
+        found = at == mByName.end() ? nullptr : at->second.only;
+        return at == mByName.end() || (at->second.count == 1 && found);
     }
 
-    void NameChanged(KQovObject* object, const char* oldName) override {
+    // Watched still: the object goes on telling its other watchers.
+    void NameChanged(KQovObject* object, const char* /*oldName*/) override {
         auto* child = static_cast<KQovNode*>(object);
-        if (!Erase(child, oldName) || mBroken) return;
+        Erase(child);
         try {
-            mByName.emplace(child->GetName(), child);
+            if (!mBroken) Enter(child, false);
         } catch (const std::bad_alloc&) {
-            Unwatch(child);
             mBroken = true;
         }
+        if (mBroken) Unwatch(child);
     }
-    void ObjectGoing(KQovObject* object) override {
-        Erase(static_cast<KQovNode*>(object), object->GetName());
-    }
+    void ObjectGoing(KQovObject* object) override { Erase(static_cast<KQovNode*>(object)); }
 
 private:
-    bool Erase(const KQovNode* child, const char* name) noexcept {
-        const auto range = mByName.equal_range(name ? name : "");
-        for (auto at = range.first; at != range.second; ++at)
-            if (at->second == child) {
-                mByName.erase(at);
-                return true;
-            }
-        return false;
+    struct Holders {
+        size_t count = 0;
+        KQovNode* only = nullptr;  // null once a second held the name
+    };
+    // Watched last: a watched child is always in mNameOf, which the destructor unwatches.
+    void Enter(KQovNode* child, bool watch) {
+        const auto placed = mNameOf.emplace(child, mByName.end());
+        if (!placed.second) return;
+        try {
+            const auto at = mByName.try_emplace(child->GetName()).first;
+            placed.first->second = at;
+            Holders& holders = at->second;
+            holders.only = holders.count++ == 0 ? child : nullptr;
+            if (watch) Watch(child);
+        } catch (...) {
+            Erase(child);
+            throw;
+        }
+    }
+    void Erase(KQovNode* child) noexcept {
+        const auto at = mNameOf.find(child);
+        if (at == mNameOf.end()) return;
+        const auto name = at->second;
+        mNameOf.erase(at);
+        if (name == mByName.end()) return;
+        if (--name->second.count == 0)
+            mByName.erase(name);
+        else if (name->second.only == child)
+            name->second.only = nullptr;
     }
 
-    std::unordered_multimap<std::string, KQovNode*> mByName;
+    // Ordered: its iterators stay valid whatever is added, and a name is looked up as it is given.
+    using ByName = std::map<std::string, Holders, std::less<>>;
+    ByName mByName;
+    std::unordered_map<KQovNode*, ByName::iterator> mNameOf;
     bool mBroken = false;
 };
 
@@ -830,7 +844,7 @@ void KQovNode::ChildLinked(KQovNode* child) {
 }
 
 void KQovNode::ChildUnlinked(KQovNode* child) {
-    if (mChildIndex) mChildIndex->Remove(child, child->GetName());
+    if (mChildIndex) mChildIndex->Remove(child);
 }
 
 bool KQovNode::FindIndexedChild(const KString& name, KQovNode*& found) const {
@@ -847,9 +861,7 @@ bool KQovNode::FindIndexedChild(const KString& name, KQovNode*& found) const {
             return false;
         }
     }
-    bool several = false;
-    found = mChildIndex->Find(name.Buffer(), several);
-    return !several;
+    return mChildIndex->Find(name.Buffer(), found);
 }
 
 namespace {

@@ -398,6 +398,51 @@ TEST(KQovNode, FindChildOfManyChildrenFollowsEveryChange) {
         if (done) break;
     }
     check("refused");
+    // Names past the small-string size: taking a child out of the index allocates nothing, so
+    // memory refused while one is renamed, unlinked, linked or destroyed leaves right answers.
+    const char* const first = "A name longer than small strings";
+    auto longer = std::make_unique<KQovNode>(nullptr, (std::string("Model::") + first).c_str());
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 200);
+        const std::string name = "Another name longer than small strings " + std::to_string(n);
+        ASSERT_TRUE(parent.AddChild(longer.get()));
+        gThrowIn = n;
+        try {
+            longer->SetName(name.c_str());
+            parent.RemoveChild(longer.get());
+            parent.AddChild(longer.get());
+            parent.FindChild(name.c_str());
+            longer->SetName(first);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        EXPECT_TRUE(agrees(name.c_str()));
+        EXPECT_TRUE(agrees(first));
+        if (done) break;
+    }
+    gThrowIn = 0;
+    longer.reset();
+    gThrowIn = -1;
+    check("long names");
+    // A link of node sets with memory refused at each allocation is made whole or not at all:
+    // the child knows the parent that lists it, and the index learns of it.
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 200);
+        KQovNode loose(nullptr, "Model::Loose");  // a first link: its lists grow
+        gThrowIn = n;
+        try {
+            parent.GetNodeProperties()->ConnectSrcAt(0, loose.GetNodeProperties());
+        } catch (const std::bad_alloc&) {
+        }
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        const bool listed = parent.FindChild("Loose", true) == &loose;
+        EXPECT_EQ(loose.GetParent(), listed ? &parent : nullptr);
+        EXPECT_TRUE(agrees("Loose"));
+        parent.RemoveChild(&loose);
+        if (done) break;
+    }
 }
 
 TEST(KQovNode, DestroyedNodesLeaveNoLinksBehind) {
