@@ -146,10 +146,11 @@ KQuaternion RotationSpline3ds::At(double frame) const {
     if (mKeys.empty()) return KQuaternion();
     if (frame <= mKeys.front().frame) return mKeys.front().q;
     if (frame >= mKeys.back().frame) return mKeys.back().q;
-    size_t i = 0;
-    while (i + 2 < mKeys.size() && frame >= mKeys[i + 1].frame) ++i;
-    const Key& k = mKeys[i];
-    const Key& next = mKeys[i + 1];
+    // The segment by halving: a track may hold a key at every frame it is followed at.
+    const auto after = std::upper_bound(mKeys.begin() + 1, mKeys.end() - 1, frame,
+                                        [](double f, const Key& key) { return f < key.frame; });
+    const Key& k = *(after - 1);
+    const Key& next = *after;
     const double u = (frame - k.frame) / (double(next.frame) - k.frame);
     // Both ways follow the whole turn of the next key.
     const KQuaternion along = SplineProduct(SplineExp(SplineScaled(next.turn, u)), k.q);
