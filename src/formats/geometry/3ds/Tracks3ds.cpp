@@ -235,13 +235,14 @@ void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector
     });
 }
 
-void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, int count) {
+void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, bool visibleAtRest,
+                     int count) {
     track.keys.clear();
     track.values.clear();
-    if (!visibility || visibility->KeyGetCount() == 0) return;
+    const bool keyed = visibility && visibility->KeyGetCount() > 0;
     bool visible = true;
-    for (int k = 0; k < count; ++k) {
-        const bool seen = visibility->Evaluate(FrameTime3ds(k)) >= 0.5;
+    for (int k = 0; k < (keyed ? count : 1); ++k) {
+        const bool seen = keyed ? visibility->Evaluate(FrameTime3ds(k)) >= 0.5 : visibleAtRest;
         if (seen == visible) continue;
         visible = seen;
         KeyHeader3ds key;
