@@ -2,10 +2,16 @@
 // the same file: 500,000 faces in 50 objects. BM_Read3dsSceneVsLib3ds is the side-by-side
 // row: the whole read into a scene against lib3ds's load, alternating in one run (target:
 // ratio at most 1.0), with each side's peak memory in a process of its own.
+// BM_Read3dsRotationKeyEachFrame reads one object whose rotation track holds a key at every
+// frame, turning about changing axes: twice the frames should cost about twice the time.
 #include <benchmark/benchmark.h>
 #include <lib3ds/file.h>
+#include <lib3ds/mesh.h>
+#include <lib3ds/node.h>
+#include <lib3ds/tracks.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -180,8 +186,52 @@ void BM_Write3dsFromScene(benchmark::State& state) {
     KPlatformDeleteFile(out.c_str());
 }
 
+// A triangle whose node turns a little at every frame, about X, Y and Z in turn.
+std::string KeyEachFrameFile(int frames) {
+    const std::string name = FileName(("keys" + std::to_string(frames)).c_str());
+    Lib3dsFile* file = lib3ds_file_new();
+    file->frames = frames;
+    Lib3dsMesh* mesh = lib3ds_mesh_new("W");
+    lib3ds_mesh_new_point_list(mesh, 3);
+    mesh->pointL[1].pos[0] = mesh->pointL[2].pos[1] = 10;
+    lib3ds_mesh_new_face_list(mesh, 1);
+    mesh->faceL[0].points[1] = 1;
+    mesh->faceL[0].points[2] = 2;
+    lib3ds_file_insert_mesh(file, mesh);
+    Lib3dsNode* node = lib3ds_node_new_object();
+    strcpy(node->name, "W");
+    node->parent_id = LIB3DS_NO_PARENT;
+    Lib3dsQuatKey** tail = &node->data.object.rot_track.keyL;
+    for (int f = 0; f <= frames; ++f) {
+        Lib3dsQuatKey* key = lib3ds_quat_key_new();
+        key->tcb.frame = f;
+        key->angle = f ? 0.01f : 0.0f;
+        key->axis[f % 3] = 1;
+        *tail = key;  // in order: inserting each would cost a walk of the list
+        tail = &key->next;
+    }
+    lib3ds_file_insert_node(file, node);
+    qovbench::RemoveAtExit(name);
+    lib3ds_file_save(file, name.c_str());
+    lib3ds_file_free(file);
+    return name;
+}
+
+void BM_Read3dsRotationKeyEachFrame(benchmark::State& state) {
+    const std::string name = KeyEachFrameFile(int(state.range(0)));
+    for (auto _ : state) {
+        KQovObjectManager manager;
+        KQovScene* scene = manager.CreateScene();
+        KQovReader3ds reader(&manager);
+        KStreamOptions3ds options;
+        if (!reader.FileOpen(name.c_str()) || !reader.Read(scene, &options))
+            state.SkipWithError("read failed");
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_Read3dsRotationKeyEachFrame)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Read3dsSceneVsLib3ds)->Unit(benchmark::kMillisecond)->Iterations(9);
 BENCHMARK(BM_Read3dsIntoScene)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write3dsFromScene)->Unit(benchmark::kMillisecond);

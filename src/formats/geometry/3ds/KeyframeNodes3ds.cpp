@@ -266,7 +266,7 @@ ObjectMotion3ds* BuildObjectMotion3ds(Context3ds& ctx, KQovNode& node,
     TransformChannels(node, 'R', r, s.animated);
     TransformChannels(node, 'S', sc, s.animated);
     KQovTakeNode* take = s.animated ? node.GetCurrentTakeNode() : nullptr;
-    FillHideKeys3ds(m->hide, take ? take->GetVisibility() : nullptr, count);
+    FillHideKeys3ds(m->hide, take ? take->GetVisibility() : nullptr, node.GetVisibility(), count);
     const std::vector<KAffineMatrix> lacked = LackedTurns(node.GetParent(), s, count);
     if (lacked.empty()) {
         FillPositionKeys3ds(m->pos, t, count);

@@ -146,10 +146,11 @@ KQuaternion RotationSpline3ds::At(double frame) const {
     if (mKeys.empty()) return KQuaternion();
     if (frame <= mKeys.front().frame) return mKeys.front().q;
     if (frame >= mKeys.back().frame) return mKeys.back().q;
-    size_t i = 0;
-    while (i + 2 < mKeys.size() && frame >= mKeys[i + 1].frame) ++i;
-    const Key& k = mKeys[i];
-    const Key& next = mKeys[i + 1];
+    // The segment by halving: a track may hold a key at every frame it is followed at.
+    const auto after = std::upper_bound(mKeys.begin() + 1, mKeys.end() - 1, frame,
+                                        [](double f, const Key& key) { return f < key.frame; });
+    const Key& k = *(after - 1);
+    const Key& next = *after;
     const double u = (frame - k.frame) / (double(next.frame) - k.frame);
     // Both ways follow the whole turn of the next key.
     const KQuaternion along = SplineProduct(SplineExp(SplineScaled(next.turn, u)), k.q);
@@ -234,13 +235,14 @@ void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const std::vector<KVector
     });
 }
 
-void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, int count) {
+void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, bool visibleAtRest,
+                     int count) {
     track.keys.clear();
     track.values.clear();
-    if (!visibility || visibility->KeyGetCount() == 0) return;
+    const bool keyed = visibility && visibility->KeyGetCount() > 0;
     bool visible = true;
-    for (int k = 0; k < count; ++k) {
-        const bool seen = visibility->Evaluate(FrameTime3ds(k)) >= 0.5;
+    for (int k = 0; k < (keyed ? count : 1); ++k) {
+        const bool seen = keyed ? visibility->Evaluate(FrameTime3ds(k)) >= 0.5 : visibleAtRest;
         if (seen == visible) continue;
         visible = seen;
         KeyHeader3ds key;

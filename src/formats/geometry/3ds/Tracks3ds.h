@@ -25,8 +25,10 @@ void FillValueKeys3ds(Track3ds<float>& track, const Channel3ds& channel, int cou
 // Each key holds the rotation since the key before it (the first from identity).
 void FillRotationKeys3ds(Track3ds<Rotation3ds>& track, const Channel3ds (&xyz)[3], int count);
 // A hide key at each of frames 0 to count - 1 where the curve's visibility (0.5 or more: seen)
-// turns over, visible before frame 0; none without a curve of keys.
-void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, int count);
+// turns over, visible before frame 0; without a curve of keys, one at frame 0 when the node
+// is not `visibleAtRest`.
+void FillHideKeys3ds(Track3ds<NoValue3ds>& track, KFCurve* visibility, bool visibleAtRest,
+                     int count);
 // The channels' values at frames 0 to count - 1.
 std::vector<KVector4> SampleFrames3ds(const Channel3ds (&xyz)[3], int count);
 // The same tracks from values already sampled, one per frame (rotations as Euler XYZ degrees).

@@ -303,4 +303,26 @@ TEST(Tracks3ds, TargetsWithNodesOfTheirOwnStandAtThem) {
     }
 }
 
+// A node hidden without keys of "Visibility" is hidden from frame 0: one hide key there, read
+// back hidden; a visible one gets none.
+TEST(Tracks3ds, NodeHiddenWithoutKeysGetsAHideKeyAtFrameZero) {
+    Reading3ds source;
+    KQovScene* scene = source.manager.CreateScene();
+    for (const char* name : {"Ghost", "Seen"}) {
+        KQovNode* node = source.manager.CreateNode(name);
+        node->SetVisibility(std::string(name) == "Seen");
+        scene->GetRootNode()->AddChild(node);
+    }
+    KQovNode* camera = source.manager.CreateNode("Cam");
+    camera->SetNodeAttribute(source.manager.CreateCamera());
+    scene->GetRootNode()->AddChild(camera);
+    TempPath3ds file("hidden.3ds");
+    ASSERT_TRUE(source.Write(file.path, scene));
+    const auto world = Lib3dsWorld(file.path, 0);
+    ASSERT_TRUE(world.count("object $$$DUMMY.Ghost") && world.count("object $$$DUMMY.Seen"));
+    EXPECT_EQ(world.at("object $$$DUMMY.Ghost").size(), 13u);  // place, axes, a key at 0
+    EXPECT_EQ(world.at("object $$$DUMMY.Ghost").back(), 0);
+    EXPECT_EQ(world.at("object $$$DUMMY.Seen").size(), 12u);
+}
+
 }  // namespace
