@@ -34,10 +34,10 @@
 #include "scene/KQovNode.h"
 #include "scene/KQovNodeAttribute.h"
 #include "scene/KQovNodeProperties.h"
+#include "scene/KQovNodeWalk.h"
 #include "scene/KQovPose.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovSceneInfo.h"
-#include "scene/KQovNodeWalk.h"
 
 namespace {
 
@@ -177,7 +177,7 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
             if (KQovPose* pose = scene->GetPose(i))
                 mObjects.push_back({"Pose", pose->GetName(),
                                     pose->IsBindPose() ? "BindPose" : "RestPose",
-                                    [this, pose] { WritePoseContent(pose); }});
+                                    [this, pose] { WritePoseContent(pose); }, nullptr, pose});
     if (mOptions->GetSwitch(KStreamOptionsQov::eCharacters)) CollectCharacters(scene);
     if (const KQovSceneInfo* info = scene->GetSceneInfo())
         mObjects.push_back({"SceneInfo", "SceneInfo::GlobalInfo", "UserData",
@@ -185,8 +185,39 @@ void KQovWriterQov6::CollectObjects(KQovScene* scene) {
     KQovEntityContainer* entity = scene->GetEntityContainer();
     for (int i = 0; entity && i < entity->GetGenericNodeCount(); ++i)
         if (KQovGenericNode* node = entity->GetGenericNode(i))
-            mObjects.push_back(
-                {"GenericNode", node->GetName(), "", [this, node] { WriteGenericNode(node); }});
+            mObjects.push_back({"GenericNode", node->GetName(), "",
+                                [this, node] { WriteGenericNode(node); }, nullptr, node});
+    NameOtherObjectsApart();
+}
+
+void KQovWriterQov6::NameOtherObjectsApart() {
+    // The reader finds each by its whole name (a material, a texture, a character by its
+    // connections, a generic node by its take): each kind is named apart among its own.
+    static const std::pair<const char*, const char*> kKinds[] = {
+        {"Material", "Material"},
+        {"Texture", "Texture"},
+        {"Constraint", "Character"},
+        {"ControlSetPlug", "Control-set plug"},
+        {"Pose", "Pose"},
+        {"GenericNode", "Generic node"}};
+    bool renamed = false;
+    for (const auto& [type, kind] : kKinds) {
+        std::vector<const KQovObject*> objects;
+        for (const Object& object : mObjects)
+            if (object.named && std::strcmp(object.type, type) == 0)
+                objects.push_back(object.named);
+        const size_t before = mWrittenNames.size();
+        if (objects.size() > 1) NameObjectsApart(objects, kind);
+        renamed = renamed || mWrittenNames.size() != before;
+    }
+    if (!renamed) return;
+    for (Object& object : mObjects)
+        if (object.named) object.name = WrittenName(object.named);
+    for (Connection& connection : mConnections) {
+        if (connection.sourceObject) connection.source = WrittenName(connection.sourceObject);
+        if (connection.destinationObject)
+            connection.destination = WrittenName(connection.destinationObject);
+    }
 }
 
 void KQovWriterQov6::PlaceSurfaceShading() {
@@ -229,9 +260,8 @@ void KQovWriterQov6::PlaceSurfaceShading() {
             mConnections.insert(mConnections.end(), fresh.begin(), fresh.end());
             searched = true;
         }
-        const auto placed =
-            std::find_if(mConnections.begin(), mConnections.end(),
-                         [&name](const Connection& c) { return c.source == name; });
+        const auto placed = std::find_if(mConnections.begin(), mConnections.end(),
+                                         [&name](const Connection& c) { return c.source == name; });
         if (placed != mConnections.end())
             std::rotate(placed + 1, mConnections.begin() + long(first), mConnections.end());
     }
@@ -264,54 +294,10 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
             KMakePrefixedName("Model::", KQovGlobalCameraSettings::GetProducerName(p)).Buffer());
     own.push_back(KMakePrefixedName("Model::", "Camera Switcher").Buffer());
     if (switcher) own.push_back(switcher->GetName());
-    auto isOwn = [&own, switcher](const KQovNode* node) {
-        return node != switcher && std::find(own.begin(), own.end(), node->GetName()) != own.end();
-    };
-    // Every name the file holds already; most scenes have no clash and stop here.
-    std::unordered_set<std::string_view> taken;
-    taken.reserve(models.size() + own.size());
-    bool clash = false;
-    for (const KQovNode* node : models)
-        clash |= !taken.insert(node->GetName()).second || isOwn(node);
-    if (!clash) return;
-    // Names that need no change are set aside before any is numbered: the first node of each
-    // keeps it, and no number takes a name a later node has.
-    KNameNumbers numbers;
-    for (const KQovNode* node : models)
-        if (node != switcher && !isOwn(node)) numbers.SetAside(node->GetName());
-    std::unordered_set<std::string_view> given(own.begin(), own.end());
-    const auto held = [&given, &numbers](const std::string& name) {
-        return given.count(name) != 0 || numbers.IsAside(name);
-    };
+    std::vector<const KQovObject*> objects(models.begin(), models.end());
+    std::unordered_set<std::string_view> given;
     int renamed = 0;
-    for (const KQovNode* node : models) {
-        const std::string_view name = node->GetName();
-        const bool ownName = isOwn(node);
-        if (node == switcher) continue;
-        if (!ownName && numbers.ClaimAside(std::string(name))) {
-            given.insert(name);
-            continue;
-        }
-        const std::string stem(name);
-        std::string made;
-        const uint64_t n = numbers.Find(stem, 1, [&](uint64_t k) {
-            made = stem + "_" + std::to_string(k);
-            return !held(made);
-        });
-        const std::string_view stored = mWrittenNames.emplace(node, std::move(made)).first->second;
-        numbers.Take(stem, n);
-        // Poses name nodes by text: one naming "Scene" names the first node so named.
-        if (ownName) mFirstWrittenAs.emplace(std::string(name), std::string(stored));
-        given.insert(stored);
-        if (++renamed > kNamesWarnedOne) continue;
-        mStatus += KFormatC("Node \"%s\" written as \"%s\": %s\n",
-                            KQovMessageText(KQovStripPrefix(node->GetName()).Buffer()).c_str(),
-                            KQovMessageText(KQovStripPrefix(stored.data()).Buffer()).c_str(),
-                            name == kSceneRoot ? "the file's root has that name"
-                            : ownName          ? "the file's own camera has that name"
-                                               : "an earlier node has that name")
-                       .c_str();
-    }
+    if (!NameApart(objects, own, switcher, "Node", given, renamed)) return;
     // A skeleton reader's end node is named after its joint: it follows its joint's new name,
     // or it would read back as a joint of its own.
     std::vector<std::pair<const KQovNode*, std::string>> ends;
@@ -320,7 +306,7 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         const KQovNode* end = node->GetChildCount() == 1 ? node->GetChild(0) : nullptr;
         if (joint == mWrittenNames.end() || !end || end->GetChildCount() != 0 ||
             mWrittenNames.count(end) || end->GetName() != std::string(node->GetName()) + "_End" ||
-            held(joint->second + "_End"))
+            given.count(joint->second + "_End"))
             continue;
         ends.emplace_back(end, joint->second + "_End");
     }
@@ -337,6 +323,78 @@ void KQovWriterQov6::MakeModelNamesUnique(KQovScene* scene, const std::vector<KQ
         mStatus += KFormatC("%d more node%s written under names made unique\n",
                             renamed - kNamesWarnedOne, renamed - kNamesWarnedOne == 1 ? "" : "s")
                        .c_str();
+}
+
+bool KQovWriterQov6::NameApart(const std::vector<const KQovObject*>& objects,
+                               const std::vector<std::string>& own, const KQovObject* except,
+                               const char* kind, std::unordered_set<std::string_view>& given,
+                               int& renamed) {
+    auto isOwn = [&own, except](const KQovObject* object) {
+        return object != except &&
+               std::find(own.begin(), own.end(), object->GetName()) != own.end();
+    };
+    // Every name the file holds already; most scenes have no clash and stop here.
+    std::unordered_set<std::string_view> taken;
+    taken.reserve(objects.size() + own.size());
+    bool clash = false;
+    for (const KQovObject* object : objects)
+        clash |= !taken.insert(object->GetName()).second || isOwn(object);
+    if (!clash) return false;
+    // Names that need no change are set aside before any is numbered: the first object of
+    // each keeps it, and no number takes a name a later object has.
+    KNameNumbers numbers;
+    for (const KQovObject* object : objects)
+        if (object != except && !isOwn(object)) numbers.SetAside(object->GetName());
+    given.insert(own.begin(), own.end());
+    const auto held = [&given, &numbers](const std::string& name) {
+        return given.count(name) != 0 || numbers.IsAside(name);
+    };
+    std::string lower = kind;
+    for (char& c : lower) c = KToLower(c);
+    for (const KQovObject* object : objects) {
+        const std::string_view name = object->GetName();
+        const bool ownName = isOwn(object);
+        if (object == except) continue;
+        if (!ownName && numbers.ClaimAside(std::string(name))) {
+            given.insert(name);
+            continue;
+        }
+        const std::string stem(name);
+        std::string made;
+        const uint64_t n = numbers.Find(stem, 1, [&](uint64_t k) {
+            made = stem + "_" + std::to_string(k);
+            return !held(made);
+        });
+        const std::string_view stored =
+            mWrittenNames.emplace(object, std::move(made)).first->second;
+        numbers.Take(stem, n);
+        // Poses name nodes by text: one naming "Scene" names the first node so named.
+        if (ownName) mFirstWrittenAs.emplace(std::string(name), std::string(stored));
+        given.insert(stored);
+        if (++renamed > kNamesWarnedOne) continue;
+        const std::string reason = name == kSceneRoot ? "the file's root has that name"
+                                   : ownName          ? "the file's own camera has that name"
+                                                      : "an earlier " + lower + " has that name";
+        mStatus += KFormatC("%s \"%s\" written as \"%s\": %s\n", kind,
+                            KQovMessageText(KQovStripPrefix(object->GetName()).Buffer()).c_str(),
+                            KQovMessageText(KQovStripPrefix(stored.data()).Buffer()).c_str(),
+                            reason.c_str())
+                       .c_str();
+    }
+    return true;
+}
+
+void KQovWriterQov6::NameObjectsApart(const std::vector<const KQovObject*>& objects,
+                                      const char* kind) {
+    std::unordered_set<std::string_view> given;
+    int renamed = 0;
+    NameApart(objects, {}, nullptr, kind, given, renamed);
+    if (renamed <= kNamesWarnedOne) return;
+    std::string lower = kind;
+    for (char& c : lower) c = KToLower(c);
+    mStatus += KFormatC("%d more %s%s written under names made unique\n", renamed - kNamesWarnedOne,
+                        lower.c_str(), renamed - kNamesWarnedOne == 1 ? "" : "s")
+                   .c_str();
 }
 
 std::string KQovWriterQov6::WrittenBareName(const KQovNode* node) const {

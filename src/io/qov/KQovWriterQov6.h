@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -37,7 +38,8 @@ private:
         std::string name;
         std::string subType;
         std::function<void()> write;
-        KQovNode* node = nullptr;  // a model in the scene's tree
+        KQovNode* node = nullptr;           // a model in the scene's tree
+        const KQovObject* named = nullptr;  // written under its written name
     };
     // One "Connect" record: kind "OO" or "OP", source, destination and property.
     struct Connection {
@@ -45,6 +47,9 @@ private:
         std::string source;
         std::string destination;
         std::string property;
+        // Written under their written names, once every object of their kind is named.
+        const KQovObject* sourceObject = nullptr;
+        const KQovObject* destinationObject = nullptr;
     };
 
     void CollectObjects(KQovScene* scene);
@@ -58,6 +63,18 @@ private:
     // Connections find models by name: a model whose name the root or an earlier model
     // has is written under a name made unique, with a warning.
     void MakeModelNamesUnique(KQovScene* scene, const std::vector<KQovNode*>& models);
+    // Names `objects` apart as the reader finds them, by their whole names: those that need no
+    // change are set aside, the rest numbered in mWrittenNames with a warning each ("Node"
+    // names `kind` in it); `own` are names the file gives objects of its own, `except` an
+    // object written under its own name whatever. False when no name clashed; `given` holds
+    // the names taken.
+    bool NameApart(const std::vector<const KQovObject*>& objects,
+                   const std::vector<std::string>& own, const KQovObject* except, const char* kind,
+                   std::unordered_set<std::string_view>& given, int& renamed);
+    void NameObjectsApart(const std::vector<const KQovObject*>& objects, const char* kind);
+    // Materials, textures, characters, control-set plugs, poses and generic nodes named apart,
+    // each kind among its own, and the objects and connections listed so far given the names.
+    void NameOtherObjectsApart();
     // The written name without its class prefix, as deformers are named after it.
     std::string WrittenBareName(const KQovNode* node) const;
     void WriteDefinitions();
@@ -107,8 +124,8 @@ private:
     std::vector<Object> mObjects;
     std::vector<Connection> mConnections;
     std::map<const KQovNode*, NodeShading> mShading;
-    std::vector<KQovObject*> mLayerOnly;       // shading objects the layers use
-    std::vector<KQovObject*> mShadingObjects;  // the ones listed in mObjects
+    std::vector<KQovObject*> mLayerOnly;             // shading objects the layers use
+    std::vector<KQovObject*> mShadingObjects;        // the ones listed in mObjects
     std::unordered_set<KQovObject*> mShadingListed;  // the same, to look up
     std::vector<MediaEntry> mClips;
 };

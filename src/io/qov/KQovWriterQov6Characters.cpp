@@ -27,14 +27,15 @@ void KQovWriterQov6::CollectCharacters(KQovScene* scene) {
                             [this, scene, character] {
                                 mFile->FieldWritePropertyBlock(character->GetPropertyHandler());
                                 WriteCharacterContent(scene, character);
-                            }});
+                            },
+                            nullptr, character});
         // The input character, when it is written too, is connected onto "Character".
         KQovObject* input = character->GetInput();
         if (character->GetInputType() == KQovCharacter::eInputCharacter && input)
             for (int i = 0; i < scene->GetCharacterCount(); ++i)
                 if (scene->GetCharacter(i) == input)
-                    mConnections.push_back(
-                        {"OP", input->GetName(), character->GetName(), "Character"});
+                    mConnections.push_back({"OP", input->GetName(), character->GetName(),
+                                            "Character", input, character});
         for (int slot = 0; slot < KQovCharacter::kSlotCount; ++slot) {
             const char* slotName = nullptr;
             KQovCharacterLink link;
@@ -42,25 +43,30 @@ void KQovWriterQov6::CollectCharacters(KQovScene* scene) {
                 !KQovCharacterRoleTable::GetSlotName(slot, slotName))
                 continue;
             mConnections.push_back({"OP", WrittenName(link.model), character->GetName(),
-                                    std::string(slotName) + "Link"});
+                                    std::string(slotName) + "Link", nullptr, character});
         }
     }
     for (int p = 0; p < scene->GetControlSetPlugCount(); ++p) {
         KQovControlSetPlug* plug = scene->GetControlSetPlug(p);
         if (!plug) continue;
-        mObjects.push_back({"ControlSetPlug", plug->GetName(), "ControlSetPlug", [this, plug] {
+        mObjects.push_back({"ControlSetPlug", plug->GetName(), "ControlSetPlug",
+                            [this, plug] {
                                 KQovWriteIntField(mFile, "Version", 100);
                                 mFile->FieldWritePropertyBlock(plug->GetPropertyHandler());
-                            }});
+                            },
+                            nullptr, plug});
     }
     for (int p = 0; p < scene->GetCharacterPoseCount(); ++p) {
         KQovCharacterPose* pose = scene->GetCharacterPose(p);
         if (!pose) continue;
-        mObjects.push_back({"Pose", pose->GetName(), "CharacterPose", [this, pose] {
+        mObjects.push_back({"Pose", pose->GetName(), "CharacterPose",
+                            [this, pose] {
                                 KQovWriteBlockBegin(mFile, "PoseScene");
-                                if (KQovScene* poseScene = pose->GetScene()) WritePoseScene(poseScene);
+                                if (KQovScene* poseScene = pose->GetScene())
+                                    WritePoseScene(poseScene);
                                 KQovWriteBlockEnd(mFile);
-                            }});
+                            },
+                            nullptr, pose});
     }
 }
 

@@ -87,7 +87,7 @@ void KQovWriterQov6::CollectVideos(KQovScene* scene) {
         const auto shown = showing.find(clip.path.Buffer());
         if (shown != showing.end())
             for (KQovTexture* texture : shown->second)
-                mConnections.push_back({"OO", name, texture->GetName(), ""});
+                mConnections.push_back({"OO", name, texture->GetName(), "", nullptr, texture});
     }
 }
 
@@ -111,10 +111,11 @@ void KQovWriterQov6::ListShadingObject(KQovObject* object) {
     mShadingObjects.push_back(object);
     if (auto* material = dynamic_cast<KQovMaterial*>(object))
         mObjects.push_back({"Material", material->GetName(), "",
-                            [this, material] { WriteMaterialObject(material); }});
+                            [this, material] { WriteMaterialObject(material); }, nullptr,
+                            material});
     else if (auto* texture = dynamic_cast<KQovTexture*>(object))
-        mObjects.push_back(
-            {"Texture", texture->GetName(), "", [this, texture] { WriteTextureObject(texture); }});
+        mObjects.push_back({"Texture", texture->GetName(), "",
+                            [this, texture] { WriteTextureObject(texture); }, nullptr, texture});
 }
 
 void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
@@ -141,12 +142,12 @@ void KQovWriterQov6::CollectNodeShading(KQovNode* node) {
     if (mOptions->GetSwitch(KStreamOptionsQov::eMaterials))
         for (KQovMaterial* m : shading.materials) {
             mLayerOnly.push_back(m);
-            mConnections.push_back({"OO", m->GetName(), WrittenName(node), ""});
+            mConnections.push_back({"OO", m->GetName(), WrittenName(node), "", m});
         }
     if (mOptions->GetSwitch(KStreamOptionsQov::eTexturesAndMedia))
         for (KQovTexture* t : shading.textures) {
             mLayerOnly.push_back(t);
-            mConnections.push_back({"OO", t->GetName(), WrittenName(node), ""});
+            mConnections.push_back({"OO", t->GetName(), WrittenName(node), "", t});
         }
 }
 
@@ -180,7 +181,7 @@ void KQovWriterQov6::WriteMaterialObject(KQovMaterial* material) {
 }
 
 void KQovWriterQov6::WriteTextureObject(KQovTexture* texture) {
-    mFile->FieldWriteC("TextureName", texture->GetName());
+    mFile->FieldWriteC("TextureName", WrittenName(texture));
     mFile->FieldWriteC("FileName", texture->GetFileName());
     mFile->FieldWriteC("RelativeFilename", texture->GetRelativeFileName());
     mFile->FieldWriteC("Media", texture->GetMediaName());

@@ -607,20 +607,26 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
     const char* const kMadeUnique = "Scene_1(leg) A(hand) A_2(foot) A_1";
     const char* const kWarnings =
         "Node \"Scene\" written as \"Scene_1\": the file's root has that name\n"
-        "Node \"A\" written as \"A_2\": an earlier node has that name\n";
+        "Node \"A\" written as \"A_2\": an earlier node has that name\n"
+        "Material \"Red\" written as \"Red_1\": an earlier material has that name\n";
     const struct {
         int id;
         const char* tree;
         const char* warnings;
-    } kCases[] = {{0, kMadeUnique, kWarnings},
-                  {1, kMadeUnique, kWarnings},
-                  {2, kMadeUnique, kWarnings},
-                  {3, "Scene(leg) A(hand) A(foot) A_1", ""}};
+        const char* secondMaterial;
+    } kCases[] = {{0, kMadeUnique, kWarnings, "Material::Red_1"},
+                  {1, kMadeUnique, kWarnings, "Material::Red_1"},
+                  {2, kMadeUnique, kWarnings, "Material::Red_1"},
+                  {3, "Scene(leg) A(hand) A(foot) A_1", "", "Material::Red"}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.id);
         TempTestFolder tmp;
         v5test::MeshScene built;
         built.node->SetName("Scene");  // a mesh with materials: its shading connects by name
+        // Materials find their models by name as well: two of one name both stay.
+        built.blue->SetName("Red");
+        built.red->SetDefaultDiffuse(KColor(1, 0, 0));
+        built.blue->SetDefaultDiffuse(KColor(0, 0, 1));
         built.Add("leg", nullptr, built.node);
         built.Add("hand", nullptr, built.Add("A", nullptr));
         KQovNode* second = built.Add("A", nullptr);
@@ -644,13 +650,19 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
         EXPECT_STREQ(exporter.GetStatusText().Buffer(), c.warnings);
         // The caller's nodes keep their names.
         EXPECT_STREQ(second->GetName(), "Model::A");
+        EXPECT_STREQ(built.blue->GetName(), "Material::Red");
         Read read(name);
         ASSERT_TRUE(read.ok);
         EXPECT_EQ(qovtest::NameTree(read.scene->GetRootNode()), c.tree);
         KQovNode* root = read.scene->GetRootNode();
         KQovNode* mesh = root->GetChild(0);
         ASSERT_TRUE(mesh->GetMesh());
-        EXPECT_EQ(mesh->GetMesh()->GetLayer(0)->GetMaterials()->GetDirectArray().GetCount(), 2);
+        const auto& materials = mesh->GetMesh()->GetLayer(0)->GetMaterials()->GetDirectArray();
+        ASSERT_EQ(materials.GetCount(), 2);
+        EXPECT_STREQ(materials.GetAt(0)->GetName(), "Material::Red");
+        EXPECT_STREQ(materials.GetAt(1)->GetName(), c.secondMaterial);
+        EXPECT_EQ(materials.GetAt(0)->GetDefaultDiffuse().mRed, 1.0);
+        EXPECT_EQ(materials.GetAt(1)->GetDefaultDiffuse().mBlue, 1.0);
         ASSERT_EQ(read.scene->GetPoseCount(), 1);
         const KQovPose* pose = read.scene->GetPose(0);
         ASSERT_EQ(pose->GetCount(), 2);

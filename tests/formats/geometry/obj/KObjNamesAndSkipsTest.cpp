@@ -19,6 +19,7 @@
 #include "formats/geometry/obj/ObjTestFiles.h"
 #include "io/KQovExporter.h"
 #include "io/KStreamOptionsBase.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
@@ -215,8 +216,9 @@ namespace {
 
 // Materials and groups whose names differ only in case, and names used in another case than
 // the only definition (as systems that fold case write them), before or after the name itself.
-const char* const kCaseLibrary = "newmtl Red\nKd 1 0 0\nnewmtl red\nKd 0.25 0 1\nnewmtl Green\nKd 0.5 1 0\n"
-                                 "newmtl Blue\nKd 0.75 0 1\n";
+const char* const kCaseLibrary =
+    "newmtl Red\nKd 1 0 0\nnewmtl red\nKd 0.25 0 1\nnewmtl Green\nKd 0.5 1 0\n"
+    "newmtl Blue\nKd 0.75 0 1\n";
 const char* const kCaseObj =
     "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
     "g Box\nusemtl Red\nf 1 2 3\n"
@@ -238,52 +240,88 @@ std::map<std::string, std::vector<double>> MeshReds(KQovNode* node) {
 
 }  // namespace
 
+// Materials whose library names differ where the scene's names meet: an empty name beside the
+// name the library gives it, a name-space prefix the library cuts.
+const char* const kMeetingLibrary =
+    "newmtl \nKd 1 0 0\nnewmtl Name\nKd 0.25 0 1\n"
+    "newmtl a::X\nKd 0.5 1 0\nnewmtl X\nKd 0.75 0 1\n";
+const char* const kMeetingObj =
+    "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+    "g Box\nusemtl \nf 1 2 3\ng Cap\nusemtl Name\nf 1 3 4\n"
+    "g Leaf\nusemtl a::X\nf 2 3 4\ng Sky\nusemtl X\nf 1 2 4\n";
+
 TEST(ObjMaterialNames, NamesApartButForCaseStayApartThroughEveryWriter) {
-    TempTestFolder folder;
-    ASSERT_TRUE(folder.ok());
-    KObjParser parser;
-    EXPECT_EQ(ParsedNames(folder, kCaseLibrary, kCaseObj, parser),
-              (std::vector<std::string>{"Red", "red", "Green", "Blue"}));
-    const std::map<std::string, std::vector<double>> expected = {
-        {"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}, {"Sky", {0.75, 0.75}}};
-    conversiontest::TestScene read;
-    std::unique_ptr<KStreamOptions> options;
-    std::string error;
-    ASSERT_TRUE(conversiontest::ReadScene(read, folder / "in.obj", options, error)) << error;
-    EXPECT_EQ(MeshReds(read.scene->GetRootNode()), expected);
-    // Through each writer and back: the colours stay each mesh's; the names stay apart (a
-    // writer that cannot tell them apart renames with a word).
-    for (const char* route : {"qov", "obj", "3ds"}) {
-        SCOPED_TRACE(route);
-        const std::string path = folder / (std::string("out.") + route);
-        std::string status;
-        ASSERT_TRUE(conversiontest::WriteScene(read, path, error, &status)) << error;
-        conversiontest::TestScene back;
-        ASSERT_TRUE(conversiontest::ReadScene(back, path, options, error)) << error;
-        std::map<std::string, std::vector<double>> reds = MeshReds(back.scene->GetRootNode());
-        std::multiset<std::vector<double>> colours, expectedColours;
-        for (const auto& entry : reds) colours.insert(entry.second);
-        for (const auto& entry : expected) expectedColours.insert(entry.second);
-        EXPECT_EQ(colours, expectedColours) << status;
-        EXPECT_EQ(reds["Box"], std::vector<double>{1.0}) << status;
-    }
+    struct Case {
+        const char* library;
+        const char* obj;
+        std::vector<std::string> parsed;
+        std::map<std::string, std::vector<double>> reds;
+    };
+    const Case cases[] = {
+        {kCaseLibrary,
+         kCaseObj,
+         {"Red", "red", "Green", "Blue"},
+         {{"Box", {1.0}}, {"box", {0.25}}, {"Leaf", {0.5, 0.5, 1.0}}, {"Sky", {0.75, 0.75}}}},
+        {kMeetingLibrary,
+         kMeetingObj,
+         {"", "Name", "a::X", "X"},
+         {{"Box", {1.0}}, {"Cap", {0.25}}, {"Leaf", {0.5}}, {"Sky", {0.75}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.library);
+        TempTestFolder folder;
+        ASSERT_TRUE(folder.ok());
+        KObjParser parser;
+        EXPECT_EQ(ParsedNames(folder, c.library, c.obj, parser), c.parsed);
+        const std::map<std::string, std::vector<double>>& expected = c.reds;
+        conversiontest::TestScene read;
+        std::unique_ptr<KStreamOptions> options;
+        std::string error;
+        ASSERT_TRUE(conversiontest::ReadScene(read, folder / "in.obj", options, error)) << error;
+        EXPECT_EQ(MeshReds(read.scene->GetRootNode()), expected);
+        std::vector<std::string> names;  // the scene's, which no write changes
+        for (int i = 0; i < read.scene->GetEntityContainer()->GetMaterialCount(); ++i)
+            names.push_back(read.scene->GetEntityContainer()->GetMaterial(i)->GetName());
+        // Through each writer and back: the colours stay each mesh's; the names stay apart (a
+        // writer that cannot tell them apart renames with a word).
+        for (const char* route : {"qov", "obj", "3ds"}) {
+            SCOPED_TRACE(route);
+            const std::string path = folder / (std::string("out.") + route);
+            std::string status;
+            ASSERT_TRUE(conversiontest::WriteScene(read, path, error, &status)) << error;
+            conversiontest::TestScene back;
+            ASSERT_TRUE(conversiontest::ReadScene(back, path, options, error)) << error;
+            std::map<std::string, std::vector<double>> reds = MeshReds(back.scene->GetRootNode());
+            std::multiset<std::vector<double>> colours, expectedColours;
+            for (const auto& entry : reds) colours.insert(entry.second);
+            for (const auto& entry : expected) expectedColours.insert(entry.second);
+            EXPECT_EQ(colours, expectedColours) << status;
+            EXPECT_EQ(reds["Box"], std::vector<double>{1.0}) << status;
+            EXPECT_EQ(back.scene->GetEntityContainer()->GetMaterialCount(), int(names.size()))
+                << status;
+            for (size_t i = 0; i < names.size(); ++i)
+                EXPECT_EQ(read.scene->GetEntityContainer()->GetMaterial(int(i))->GetName(),
+                          names[i]);
+        }
+        if (c.library != kCaseLibrary) continue;
 #ifdef QOV_HAVE_TINYOBJ
-    // The file written as another reader reads it: two groups, each its own colour.
-    tinyobj::attrib_t attrib;
-    std::vector<tinyobj::shape_t> shapes;
-    std::vector<tinyobj::material_t> materials;
-    std::string warn;
-    ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &error,
-                                 (folder / "out.obj").c_str(), (folder.path() + "/").c_str(),
-                                 false))
-        << error;
-    std::map<std::string, std::vector<double>> reds;
-    for (const auto& shape : shapes)
-        for (int id : shape.mesh.material_ids)
-            reds[shape.name].push_back(id < 0 ? -1.0 : materials[size_t(id)].diffuse[0]);
-    EXPECT_EQ(reds.size(), 4u);
-    EXPECT_EQ(reds["Box"], std::vector<double>{1.0});
-    EXPECT_EQ(reds["Leaf"], (std::vector<double>{0.5, 0.5, 1.0}));
-    EXPECT_EQ(reds["Sky"], (std::vector<double>{0.75, 0.75}));
+        // The file written as another reader reads it: two groups, each its own colour.
+        tinyobj::attrib_t attrib;
+        std::vector<tinyobj::shape_t> shapes;
+        std::vector<tinyobj::material_t> materials;
+        std::string warn;
+        ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &error,
+                                     (folder / "out.obj").c_str(), (folder.path() + "/").c_str(),
+                                     false))
+            << error;
+        std::map<std::string, std::vector<double>> reds;
+        for (const auto& shape : shapes)
+            for (int id : shape.mesh.material_ids)
+                reds[shape.name].push_back(id < 0 ? -1.0 : materials[size_t(id)].diffuse[0]);
+        EXPECT_EQ(reds.size(), 4u);
+        EXPECT_EQ(reds["Box"], std::vector<double>{1.0});
+        EXPECT_EQ(reds["Leaf"], (std::vector<double>{0.5, 0.5, 1.0}));
+        EXPECT_EQ(reds["Sky"], (std::vector<double>{0.75, 0.75}));
 #endif
+    }
 }
