@@ -6,6 +6,7 @@
 // - destroying a geometry's shapes one by one, and last first and in a random order on a mesh
 //   of a node with takes;
 // - writing a version-5 file of a mesh of many shapes, and files of both versions of many takes;
+//   reading a file of many takes;
 // - clearing a scene whose root children have children while many scenes live;
 // - joining nodes, leaves and ones holding a child, below a root while many scenes live and
 //   another scene's root lies at the end of a long chain;
@@ -297,6 +298,48 @@ void BM_CostWriteManyTakesVersion5(benchmark::State& state) {
 
 void BM_CostWriteManyTakesVersion6(benchmark::State& state) {
     WriteManyTakes<KQovWriterQov6>(state, "v6takes");
+}
+
+// A version-6 file of four nodes animated in each of n takes, each take with its record, read
+// into a scene as qovtool reads it.
+void BM_CostReadManyTakes(benchmark::State& state) {
+    AtSizeAndHalfInFolder(state, "readtakes", [](const std::string& folder, int n) {
+        const std::string name = folder + "takes" + std::to_string(n) + ".qov";
+        {
+            KQovObjectManager manager;
+            KQovScene* scene = manager.CreateScene();
+            for (int o = 0; o < 4; ++o) {
+                KQovNode* node = manager.CreateNode(("Mover" + std::to_string(o)).c_str());
+                scene->GetRootNode()->AddChild(node);
+                for (int t = 0; t < n; ++t) {
+                    KFCurve* curve =
+                        node->AddTakeNode(("Take " + std::to_string(t)).c_str())->GetTranslationX();
+                    curve->ResizeKeyBuffer(1);
+                    curve->KeySet(0, KTime(0), float(t));
+                    curve->CommitKeys(1);
+                }
+            }
+            for (int t = 0; t < n; ++t) {
+                KQovTakeInfo info;
+                info.name = ("Take " + std::to_string(t)).c_str();
+                scene->SetTakeInfo(info);
+            }
+            if (!WriteBinary<KQovWriterQov6>(manager, scene, name)) std::abort();
+        }
+        std::unique_ptr<KQovObjectManager> manager;
+        KQovScene* scene = nullptr;
+        return Best(
+            [&] {
+                manager = std::make_unique<KQovObjectManager>();
+                scene = manager->CreateScene();
+            },
+            [&] {
+                KQovImporter importer(manager.get());
+                if (!importer.Initialize(name.c_str()) || !importer.Import(scene, nullptr) ||
+                    scene->GetTakeInfoCount() != n)
+                    std::abort();
+            });
+    });
 }
 
 // One of n / 100 live scenes cleared, its root holding n children of one child each.
@@ -627,6 +670,7 @@ BENCHMARK(BM_CostDestroyShapesInRandomOrderOnANode)->Arg(64000)->Unit(benchmark:
 BENCHMARK(BM_CostWriteVersion5ManyShapes)->Arg(64000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostWriteManyTakesVersion5)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostWriteManyTakesVersion6)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CostReadManyTakes)->Arg(8000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostClearSceneAmongMany)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostJoinAmongManyScenes)->Arg(40000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CostReadVersion5TexturesPlacedApart)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -106,7 +106,7 @@ KFCurveNode::~KFCurveNode() {
     mChangeRecord = nullptr;
     KFCurveNode::Clear();
     if (mParent) {
-        auto& siblings = mParent->mChildren;
+        auto& siblings = mParent->Children();
         auto it = std::find(siblings.begin(), siblings.end(), this);
         if (it != siblings.end()) {
             siblings.erase(it);
@@ -169,7 +169,7 @@ struct KFCurveNode::NameIndex {
         FoldedEqual equal;
         for (size_t i = 0; i < children.size(); ++i) {
             KFCurveNode* next = children[i];
-            if (next->GetProperty() || !equal(next->GetName(), child->GetName())) continue;
+            if (!next || next->GetProperty() || !equal(next->GetName(), child->GetName())) continue;
             auto entry = byName.extract(at);
             entry.key() = next->GetName();
             entry.mapped().first = next;
@@ -201,12 +201,13 @@ KFCurveNode::NameIndex* KFCurveNode::IndexedNames() const {
     }
     if (mNameIndex && mNameIndex->nameCount == gNameCount) return mNameIndex.get();
     mNameIndex.reset();
-    if (mChildren.size() < kIndexedChildren) return nullptr;
+    const std::vector<KFCurveNode*>& children = Children();
+    if (children.size() < kIndexedChildren) return nullptr;
     try {
         auto index = std::make_unique<NameIndex>();
         index->nameCount = gNameCount;
-        index->byName.reserve(mChildren.size());
-        for (size_t i = 0; i < mChildren.size(); ++i) index->Add(mChildren[i], i);
+        index->byName.reserve(children.size());
+        for (size_t i = 0; i < children.size(); ++i) index->Add(children[i], i);
         mNameIndex = std::move(index);
     } catch (const std::bad_alloc&) {
         return nullptr;  // walked instead
@@ -271,6 +272,7 @@ void KFCurveNode::Clear() {
     }
     mChildren.clear();
     mChildren.shrink_to_fit();
+    mHoles = 0;
     delete mCurve;
     mCurve = nullptr;
     KFCurveNode* next = mNextLayer;
@@ -288,7 +290,7 @@ void KFCurveNode::ClearTimeWarpQuietly() {
 
 int KFCurveNode::Add(KFCurveNode* child) {
     if (!child) return -1;
-    mChildren.push_back(child);
+    mChildren.push_back(child);  // behind any hole: the places of the others stay
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(this);
     if (mNameIndex && mNameIndex->nameCount != gNameCount) mNameIndex.reset();
     if (mNameIndex) {
@@ -303,32 +305,32 @@ int KFCurveNode::Add(KFCurveNode* child) {
 
 int KFCurveNode::Remove(int index) {
     if (index < 0 || index >= GetCount()) return GetCount();
-    KFCurveNode* child = mChildren[size_t(index)];
+    KFCurveNode* child = Children()[size_t(index)];
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
-    mChildren.erase(mChildren.begin() + index);
+    Children().erase(Children().begin() + index);
     ForgetIndexedName(child);
     return GetCount();
 }
 
 void KFCurveNode::Delete(int index) {
     if (index < 0 || index >= GetCount()) return;
-    KFCurveNode* child = mChildren[size_t(index)];
+    KFCurveNode* child = Children()[size_t(index)];
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
-    mChildren.erase(mChildren.begin() + index);
+    Children().erase(Children().begin() + index);
     ForgetIndexedName(child);
     delete child;
 }
 
 KFCurveNode* KFCurveNode::Get(int index) const {
-    return (index >= 0 && index < GetCount()) ? mChildren[size_t(index)] : nullptr;
+    return (index >= 0 && index < GetCount()) ? Children()[size_t(index)] : nullptr;
 }
 
 bool KFCurveNode::IsChild(const KFCurveNode* node, bool recursive) const {
-    for (const KFCurveNode* child : mChildren) {
+    for (const KFCurveNode* child : Children()) {
         if (child == node) return true;
     }
     if (!recursive) return false;
-    for (const KFCurveNode* child : mChildren) {
+    for (const KFCurveNode* child : Children()) {
         if (child->IsChild(node, true)) return true;
     }
     return false;
@@ -336,24 +338,24 @@ bool KFCurveNode::IsChild(const KFCurveNode* node, bool recursive) const {
 
 KFCurveNode* KFCurveNode::FindChildOfType(const KDataType* dataType) const {
     if (!dataType) return nullptr;
-    for (KFCurveNode* child : mChildren) {
+    for (KFCurveNode* child : Children()) {
         if (child->GetDataType() == dataType) return child;
     }
     return nullptr;
 }
 
 int KFCurveNode::FindIndex(const KFCurveNode* child) const {
-    auto it = std::find(mChildren.begin(), mChildren.end(), child);
-    return it == mChildren.end() ? -1 : int(it - mChildren.begin());
+    auto it = std::find(Children().begin(), Children().end(), child);
+    return it == Children().end() ? -1 : int(it - Children().begin());
 }
 
 int KFCurveNode::FindIndexByName(std::string_view name) const {
     if (NameIndex* index = IndexedNames(); index && index->propertyNamed == 0) {
         const auto at = index->byName.find(name);
-        return at == index->byName.end() ? -1 : int(NameIndex::PlaceOf(at->second, mChildren));
+        return at == index->byName.end() ? -1 : int(NameIndex::PlaceOf(at->second, Children()));
     }
-    for (size_t i = 0; i < mChildren.size(); ++i) {
-        if (EqualNoCase(mChildren[i]->GetName(), name)) return int(i);
+    for (size_t i = 0; i < Children().size(); ++i) {
+        if (EqualNoCase(Children()[i]->GetName(), name)) return int(i);
     }
     return -1;
 }
@@ -370,9 +372,9 @@ int KFCurveNode::AddSorted(KFCurveNode* child) {
     if (!child) return -1;
     mNameIndex.reset();  // made again by the next lookup
     size_t at = 0;
-    while (at < mChildren.size() && KStrCaseCmp(child->GetName(), mChildren[at]->GetName()) > 0)
+    while (at < Children().size() && KStrCaseCmp(child->GetName(), Children()[at]->GetName()) > 0)
         ++at;
-    mChildren.insert(mChildren.begin() + long(at), child);
+    Children().insert(Children().begin() + long(at), child);
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(this);
     return int(at);
 }
@@ -380,32 +382,47 @@ int KFCurveNode::AddSorted(KFCurveNode* child) {
 void KFCurveNode::DeleteChild(KFCurveNode* child) {
     if (!child) return;
     if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
-    // From the end: children made last mostly go first.
-    auto it = std::find(mChildren.rbegin(), mChildren.rend(), child);
-    if (it != mChildren.rend()) {
-        mChildren.erase(std::next(it).base());
+    // Its place is left empty: the others keep theirs, and the name index stays true.
+    const size_t at = PlaceOfChild(child);
+    if (at < mChildren.size()) {
+        mChildren[at] = nullptr;
+        ++mHoles;
         ForgetIndexedName(child);
     }
     delete child;
 }
 
-void KFCurveNode::DeleteChildren(const std::vector<KFCurveNode*>& children) {
-    if (children.empty()) return;
-    std::vector<KFCurveNode*> gone(children);
-    std::sort(gone.begin(), gone.end());
-    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
-    std::vector<KFCurveNode*> deleted;
-    deleted.reserve(gone.size());
-    auto kept = std::stable_partition(mChildren.begin(), mChildren.end(), [&](KFCurveNode* c) {
-        return !std::binary_search(gone.begin(), gone.end(), c);
-    });
-    deleted.assign(kept, mChildren.end());
-    mChildren.erase(kept, mChildren.end());
-    if (!deleted.empty()) mNameIndex.reset();  // made again by the next lookup
-    for (KFCurveNode* child : deleted) {
-        if (!(mFlags & KFCURVENODE_REFERENCE)) child->SetParent(nullptr);
-        delete child;
+size_t KFCurveNode::PlaceOfChild(const KFCurveNode* child) const {
+    if (mNameIndex && mNameIndex->nameCount == gNameCount && !(mFlags & KFCURVENODE_REFERENCE) &&
+        !child->GetProperty()) {
+        const auto at = mNameIndex->byName.find(child->GetName());
+        if (at != mNameIndex->byName.end() && at->second.first == child)
+            return NameIndex::PlaceOf(at->second, mChildren);
     }
+    // From the end: children made last mostly go first.
+    const auto it = std::find(mChildren.rbegin(), mChildren.rend(), child);
+    return it == mChildren.rend() ? mChildren.size() : size_t(std::next(it).base() - mChildren.begin());
+}
+
+void KFCurveNode::CloseHoles() const {
+    // The places the index holds move down with their children: searched down from the old
+    // ones, each lookup would walk past every hole closed.
+    if (mNameIndex) {
+        try {
+            std::vector<size_t> holesBefore(mChildren.size());
+            size_t holes = 0;
+            for (size_t i = 0; i < mChildren.size(); ++i) {
+                holesBefore[i] = holes;
+                if (!mChildren[i]) ++holes;
+            }
+            for (auto& named : mNameIndex->byName)
+                named.second.at -= holesBefore[std::min(named.second.at, mChildren.size() - 1)];
+        } catch (const std::bad_alloc&) {
+            mNameIndex.reset();  // made again by the next lookup
+        }
+    }
+    mChildren.erase(std::remove(mChildren.begin(), mChildren.end(), nullptr), mChildren.end());
+    mHoles = 0;
 }
 
 // Names and lookups.
@@ -421,8 +438,8 @@ const char* KFCurveNode::GetName() const {
 template <class Match>
 KFCurveNode* KFCurveNode::FindBelow(const KFCurveNode* root, Match&& match) {
     return const_cast<KFCurveNode*>(KFindBelow(
-        root, [](const KFCurveNode* n) { return int(n->mChildren.size()); },
-        [](const KFCurveNode* n, int i) { return n->mChildren[size_t(i)]; }, match));
+        root, [](const KFCurveNode* n) { return int(n->Children().size()); },
+        [](const KFCurveNode* n, int i) { return n->Children()[size_t(i)]; }, match));
 }
 
 KFCurveNode* KFCurveNode::Find(std::string_view path) const {
@@ -517,8 +534,8 @@ void KFCurveNode::ReplaceCurve(KFCurve* curve) {
 }
 
 void KFCurveNode::EnsureCurves() {
-    if (!mChildren.empty()) {
-        for (KFCurveNode* child : mChildren) child->EnsureCurves();
+    if (!Children().empty()) {
+        for (KFCurveNode* child : Children()) child->EnsureCurves();
     } else if (!mCurve) {
         mCurve = new KFCurve;
         NotifyChange(KFCURVENODE_CHANGE_CURVE);
@@ -535,7 +552,7 @@ bool KFCurveNode::EvaluationReaches(const KFCurveNode* target) const {
         stack.pop_back();
         if (node == target) return true;
         if (!seen.insert(node).second) continue;
-        stack.insert(stack.end(), node->mChildren.begin(), node->mChildren.end());
+        stack.insert(stack.end(), node->Children().begin(), node->Children().end());
         if (node->mTimeWarp) stack.push_back(node->mTimeWarp);
         if (node->mNextLayer) stack.push_back(node->mNextLayer);
     }
@@ -565,7 +582,7 @@ bool KFCurveNode::GetKeySpan(KTime& first, KTime& last) const {
     if (mCurve && mCurve->KeyGetCount() > 0)
         widen(mCurve->KeyGetTime(0), mCurve->KeyGetTime(mCurve->KeyGetCount() - 1));
     KTime a, b;
-    for (const KFCurveNode* child : mChildren) {
+    for (const KFCurveNode* child : Children()) {
         if (child->GetKeySpan(a, b)) widen(a, b);
     }
     if (mNextLayer && mNextLayer->GetKeySpan(a, b)) widen(a, b);
@@ -582,14 +599,14 @@ bool KFCurveNode::GetAnimationInterval(KTime& start, KTime& stop) const {
 
 int KFCurveNode::GetTotalKeyCount(bool withLayers) const {
     int count = mCurve ? mCurve->KeyGetCount() : 0;
-    for (const KFCurveNode* child : mChildren) count += child->GetTotalKeyCount(false);
+    for (const KFCurveNode* child : Children()) count += child->GetTotalKeyCount(false);
     if (withLayers && mNextLayer) count += mNextLayer->GetTotalKeyCount(true);
     return count;
 }
 
 int KFCurveNode::GetCurveCount() const {
     int count = mCurve ? 1 : 0;
-    for (const KFCurveNode* child : mChildren) count += child->GetCurveCount();
+    for (const KFCurveNode* child : Children()) count += child->GetCurveCount();
     return count;
 }
 
@@ -598,7 +615,7 @@ int KFCurveNode::CollectDefaults(double* out, int capacity, int at) const {
         if (at < capacity) out[at] = mCurve->GetValue();
         ++at;
     }
-    for (const KFCurveNode* child : mChildren) at = child->CollectDefaults(out, capacity, at);
+    for (const KFCurveNode* child : Children()) at = child->CollectDefaults(out, capacity, at);
     return at;
 }
 
@@ -607,7 +624,7 @@ int KFCurveNode::ApplyDefaults(const double* in, int count, int at) {
         if (at < count) mCurve->SetValue(float(in[at]));
         ++at;
     }
-    for (KFCurveNode* child : mChildren) at = child->ApplyDefaults(in, count, at);
+    for (KFCurveNode* child : Children()) at = child->ApplyDefaults(in, count, at);
     return at;
 }
 
@@ -648,7 +665,7 @@ KFCurveNode* KFCurveNode::Clone(bool copyConstruct, bool withKeys, bool withEmpt
         else if (withEmptyCurves)
             node->mCurve = new KFCurve;
     }
-    for (const KFCurveNode* child : mChildren) {
+    for (const KFCurveNode* child : Children()) {
         std::unique_ptr<KFCurveNode> copy(
             child->Clone(copyConstruct, withKeys, withEmptyCurves, layerId));
         node->Add(copy.get());
@@ -685,7 +702,7 @@ void KFCurveNode::CopyContent(KFCurveNode* source, bool moveCurves) {
     SetLayerType(source->mLayerType, nullptr);
     int count = std::min(GetCount(), source->GetCount());
     for (int i = 0; i < count; ++i)
-        mChildren[size_t(i)]->CopyContent(source->mChildren[size_t(i)], moveCurves);
+        Children()[size_t(i)]->CopyContent(source->Children()[size_t(i)], moveCurves);
 }
 
 // Change notification.

@@ -95,7 +95,7 @@ public:
     virtual int Add(KFCurveNode* child);
     virtual int Remove(int index);   // out of range: nothing removed
     virtual void Delete(int index);  // out of range: nothing deleted
-    virtual int GetCount() const { return static_cast<int>(mChildren.size()); }
+    virtual int GetCount() const { return static_cast<int>(mChildren.size() - mHoles); }
     virtual KFCurveNode* Get(int index) const;
     virtual bool IsChild(const KFCurveNode* node, bool recursive) const;
     virtual KFCurveNode* FindChildOfType(const KDataType* dataType) const;
@@ -108,11 +108,9 @@ public:
     virtual KFCurveNode* GetParent() const { return mParent; }
     virtual int AddSorted(KFCurveNode* child);
     void DeleteChild(KFCurveNode* child);
-    // Deletes each of `children` that is a child here, in one pass over the list.
-    void DeleteChildren(const std::vector<KFCurveNode*>& children);
     // Room for `count` children, for a caller that knows how many it adds.
     void Reserve(int count) {
-        if (count > 0) mChildren.reserve(size_t(count));
+        if (count > 0) mChildren.reserve(size_t(count) + mHoles);
     }
 
     // Name and type.
@@ -222,6 +220,14 @@ public:
 
 private:
     struct NameIndex;
+    // The list of children, its holes closed: every use but deletion and Add goes through it.
+    std::vector<KFCurveNode*>& Children() const {
+        if (mHoles) CloseHoles();
+        return mChildren;
+    }
+    void CloseHoles() const;
+    // The place of `child` in the list as it stands, holes counted; the list's size when absent.
+    size_t PlaceOfChild(const KFCurveNode* child) const;
     NameIndex* IndexedNames() const;
     // After `child` left the list (no longer listed where it was).
     void ForgetIndexedName(KFCurveNode* child);
@@ -251,7 +257,10 @@ private:
     KFCurveNodeNameRecord* mNameRecord = nullptr;
     uint32_t mFlags = KFCURVENODE_DEFAULT_FLAGS;
     int mShareCount = 0;
-    std::vector<KFCurveNode*> mChildren;
+    // A child deleted by DeleteChild leaves a null place here, closed by the next use of the
+    // list (Children()): deleting many one by one then moves the others once, not once each.
+    mutable std::vector<KFCurveNode*> mChildren;
+    mutable size_t mHoles = 0;
     KFCurve* mCurve = nullptr;
     KFCurveNode* mTimeWarp = nullptr;
     KFCurveNode* mNextLayer = nullptr;

@@ -66,7 +66,7 @@ KTime KFCurveNode::GetPreviousKeyTime(KTime time, const bool* mask, int maskCoun
     }
     for (int i = 0; i < GetCount(); ++i) {
         if (!allowed(i + 1)) continue;
-        KTime t = mChildren[size_t(i)]->GetPreviousKeyTime(time);
+        KTime t = Children()[size_t(i)]->GetPreviousKeyTime(time);
         if (t < time && (!found || t > best)) {
             best = t;
             found = true;
@@ -101,7 +101,7 @@ const double* KFCurveNode::AppendKeys(KTime time, const double* values, int coun
     }
     const double* cursor = rest.data();
     const double* end = rest.data() + rest.size();
-    for (KFCurveNode* child : mChildren)
+    for (KFCurveNode* child : Children())
         cursor = child->AppendKeys(time, cursor, int(end - cursor), false);
     return values + used + (cursor - rest.data());
 }
@@ -115,7 +115,7 @@ void KFCurveNode::Replace(KFCurveNode* source, KTime start, KTime stop, bool kee
         auto length = [](KFCurveNode* node, KTime at) {
             double sum = 0.0;
             for (int i = 0; i < 4; ++i) {
-                KFCurve* c = node->mChildren[size_t(i)]->mCurve;
+                KFCurve* c = node->Children()[size_t(i)]->mCurve;
                 double v = c ? c->Evaluate(at) : 0.0;
                 sum += v * v;
             }
@@ -125,8 +125,8 @@ void KFCurveNode::Replace(KFCurveNode* source, KTime start, KTime stop, bool kee
         float startScale = float(ratio(length(this, start), length(source, start)));
         float endScale = float(ratio(length(this, stop), length(source, stop)));
         for (int i = 0; i < 4; ++i) {
-            KFCurve* to = mChildren[size_t(i)]->mCurve;
-            KFCurve* from = source->mChildren[size_t(i)]->mCurve;
+            KFCurve* to = Children()[size_t(i)]->mCurve;
+            KFCurve* from = source->Children()[size_t(i)]->mCurve;
             if (to && from)
                 to->ReplaceQuaternion(from, start, stop, startScale, endScale, keepSpan,
                                       boundaryKeys);
@@ -144,8 +144,8 @@ void KFCurveNode::Replace(KFCurveNode* source, KTime start, KTime stop, bool kee
         int row[3] = {0, 1, 2};
         KRotationOrderGetRow(mRotationOrder, row);
         for (int i = 0; i < 3; ++i) {
-            KFCurve* to = mChildren[size_t(i)]->mCurve;
-            KFCurve* from = source->mChildren[size_t(i)]->mCurve;
+            KFCurve* to = Children()[size_t(i)]->mCurve;
+            KFCurve* from = source->Children()[size_t(i)]->mCurve;
             if (!to || !from) continue;
             bool middle = i == row[1];
             to->ReplaceContinuous(from, start, stop, float(startOffsets[i]), float(endOffsets[i]),
@@ -158,6 +158,6 @@ void KFCurveNode::Replace(KFCurveNode* source, KTime start, KTime stop, bool kee
         mCurve->Replace(source->mCurve, start, stop, keepSpan, boundaryKeys);
     if (!sameShape) return;
     for (int i = 0; i < GetCount(); ++i)
-        mChildren[size_t(i)]->Replace(source->mChildren[size_t(i)], start, stop, keepSpan,
+        Children()[size_t(i)]->Replace(source->Children()[size_t(i)], start, stop, keepSpan,
                                       boundaryKeys);
 }

@@ -90,8 +90,8 @@ KFCurveNode* KFCurveNode::MakeLayer(int layerId) {
         layer->mCurve->SetColor(mCurve->GetColor());
     }
     for (int i = 0; i < layer->GetCount() && i < GetCount(); ++i) {
-        KFCurve* curve = layer->mChildren[size_t(i)]->mCurve;
-        KFCurve* base = mChildren[size_t(i)]->mCurve;
+        KFCurve* curve = layer->Children()[size_t(i)]->mCurve;
+        KFCurve* base = Children()[size_t(i)]->mCurve;
         if (!curve || !base) continue;
         curve->SetValue(float(NeutralValue(mLayerType, i)));
         curve->SetColor(base->GetColor());
@@ -173,7 +173,7 @@ void KFCurveNode::InvalidateNode() {
     if (mCurve) mCurve->ForgetEvaluationCache();
     mCacheTime = KTIME_INFINITE;
     mCacheState[0] = mCacheState[1] = 1;
-    for (KFCurveNode* child : mChildren) child->InvalidateNode();
+    for (KFCurveNode* child : Children()) child->InvalidateNode();
 }
 
 void KFCurveNode::InvalidateCache(int layerId, bool wholeChain) {
@@ -189,7 +189,7 @@ void KFCurveNode::InvalidateCache(int layerId, bool wholeChain) {
 }
 
 int KFCurveNode::GetNeutralValues(double* out, int capacity) const {
-    int count = (mCurve && mChildren.empty()) ? 1 : GetCount();
+    int count = (mCurve && Children().empty()) ? 1 : GetCount();
     for (int i = 0; i < count && i < capacity; ++i) out[i] = NeutralValue(mLayerType, i);
     return std::min(count, std::max(capacity, 0));
 }
@@ -201,7 +201,7 @@ int KFCurveNode::ValueCount(bool layerForm) const {
     if (mLayerType == KFCURVENODE_LAYER_QUATERNION_ROTATION && mLayerId == 0 && !layerForm)
         return count + 3;
     if (IsRotationNode(mLayerType, GetCount())) return count + 3;
-    for (const KFCurveNode* child : mChildren) count += child->ValueCount(layerForm);
+    for (const KFCurveNode* child : Children()) count += child->ValueCount(layerForm);
     return count;
 }
 
@@ -210,8 +210,8 @@ int KFCurveNode::GetValueCount(bool layerForm) const {
 }
 
 bool KFCurveNode::CanUseCache() const {
-    for (const KFCurveNode* child : mChildren) {
-        if (!child->mChildren.empty()) return false;
+    for (const KFCurveNode* child : Children()) {
+        if (!child->Children().empty()) return false;
     }
     return ValueCount(false) <= 4;
 }
@@ -277,7 +277,7 @@ double* KFCurveNode::EvaluatePlain(double* out, int capacity, KTime time, int* k
 
 void KFCurveNode::EvaluatePlainInto(std::vector<double>& out, KTime time, int* keyHint) {
     if (mCurve) out.push_back(mCurve->Evaluate(time, keyHint));
-    for (KFCurveNode* child : mChildren) child->EvaluatePlainInto(out, time, keyHint);
+    for (KFCurveNode* child : Children()) child->EvaluatePlainInto(out, time, keyHint);
 }
 
 void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHint, bool useCache) {
@@ -314,14 +314,14 @@ void KFCurveNode::EvaluateInto(std::vector<double>& out, KTime time, int* keyHin
     if (quaternion) {
         for (int i = 0; i < GetCount() && i < 4; ++i) {
             const size_t child = out.size();
-            mChildren[size_t(i)]->EvaluateInto(out, time, keyHint, useCache);
+            Children()[size_t(i)]->EvaluateInto(out, time, keyHint, useCache);
             q[i] = out.size() > child ? out[child] : 0.0;
             out.resize(child);
         }
     } else if (IsRotationNode(mLayerType, GetCount())) {
         EvaluateRotation(out, time, keyHint, useCache);
     } else {
-        for (KFCurveNode* child : mChildren) child->EvaluateInto(out, time, keyHint, useCache);
+        for (KFCurveNode* child : Children()) child->EvaluateInto(out, time, keyHint, useCache);
     }
     if (mNextLayer) {
         const size_t layer = out.size();
@@ -431,7 +431,7 @@ void KFCurveNode::EvaluateLayerInto(std::vector<double>& out, KTime time, int la
     if (IsRotationNode(node->mLayerType, node->GetCount())) {
         node->EvaluateRotation(out, time, keyHint, false);
     } else {
-        for (KFCurveNode* child : node->mChildren)
+        for (KFCurveNode* child : node->Children())
             child->EvaluateLayerInto(out, time, layerId, keyHint);
     }
 }
@@ -448,7 +448,7 @@ void KFCurveNode::EvaluateRotation(std::vector<double>& out, KTime time, int* ke
         out.insert(out.end(), result, result + 3);
         if (useCache) {
             for (int i = 0; i < 3; ++i) {
-                KFCurveNode* child = mChildren[size_t(i)];
+                KFCurveNode* child = Children()[size_t(i)];
                 if (child->mCurve) child->mCurve->ForgetEvaluationCache();
                 if (mLayerId == 0) {
                     child->mCache[0] = result[i];
@@ -459,15 +459,15 @@ void KFCurveNode::EvaluateRotation(std::vector<double>& out, KTime time, int* ke
         }
         return;
     }
-    for (int i = 0; i < 3; ++i) out.push_back(own(mChildren[size_t(i)]));
+    for (int i = 0; i < 3; ++i) out.push_back(own(Children()[size_t(i)]));
 }
 
 // Rotation between two keys of the X curve interpolated through quaternions. False when
 // the segment does not qualify (the children are then evaluated as plain curves).
 bool KFCurveNode::EvaluateRotationQuaternion(double result[3], KTime time) {
-    KFCurve* cx = mChildren[0]->mCurve;
-    KFCurve* cy = mChildren[1]->mCurve;
-    KFCurve* cz = mChildren[2]->mCurve;
+    KFCurve* cx = Children()[0]->mCurve;
+    KFCurve* cy = Children()[1]->mCurve;
+    KFCurve* cz = Children()[2]->mCurve;
     if (!cx || cx->KeyGetCount() < 2) return false;
     int hint = 0;
     KFCurveKeyPosition px = cx->KeyFindPosition(time, &hint);
@@ -493,7 +493,7 @@ bool KFCurveNode::EvaluateRotationQuaternion(double result[3], KTime time) {
         int h = std::max(keyHint, 0);
         KVector4 angles;
         for (int i = 0; i < 3; ++i) {
-            KFCurve* c = mChildren[size_t(i)]->mCurve;
+            KFCurve* c = Children()[size_t(i)]->mCurve;
             angles[i] = c ? c->Evaluate(at, &h) : 0.0;
         }
         order.EulerToMatrix(m, angles);

@@ -59,7 +59,7 @@ void KFCurveNode::Store(KQovFieldFile& file, bool noLayers, bool shortNames, boo
     int warpId = 0;
     if (mTimeWarp && FindTimeWarpId(mTimeWarp, warpId)) WriteIntField(file, "TimeWarpID", warpId);
     if (mCurve) KFCurveStore(*mCurve, file, noLayers, curveFlagA, curveFlagB);
-    for (KFCurveNode* child : mChildren)
+    for (KFCurveNode* child : Children())
         child->Store(file, noLayers, shortNames, noUserName, "Channel", curveFlagA, curveFlagB);
     if (mLayerId != 0) WriteIntField(file, "LayerID", mLayerId);
     if (mLayerType != 0) WriteIntField(file, "LayerType", mLayerType);

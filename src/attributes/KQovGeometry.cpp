@@ -552,21 +552,30 @@ void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
                                   const std::vector<std::pair<KString, KString>>& renames) {
     KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
     if (!root) return;
-    // Every channel is found before any is renamed, and all leave the list in one pass: one by
-    // one, each would move the channels after it.
-    std::vector<KFCurveNode*> old;
-    std::vector<std::unique_ptr<KFCurveNode>> renamed;
-    std::unordered_set<const KFCurveNode*> claimed;
-    for (const auto& [from, to] : renames) {
-        KFCurveNode* child = ChildNamed(takeNode, from.Buffer());
-        if (!child || !claimed.insert(child).second) continue;
-        renamed.emplace_back(KFCurveNode::Create(to.Buffer(), child->GetDataType()));
-        old.push_back(child);
+    // Every channel is found before any is renamed; one found again (its name, letter case
+    // aside) is renamed the first time only.
+    std::vector<std::pair<KFCurveNode*, size_t>> found;  // channel, rename
+    found.reserve(renames.size());
+    for (size_t i = 0; i < renames.size(); ++i)
+        if (KFCurveNode* child = ChildNamed(takeNode, renames[i].first.Buffer()))
+            found.emplace_back(child, i);
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                found.end());
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.second < b.second; });
+    // One by one, each copy made just before its channel goes and put behind the others: the
+    // copies take the memory the channels leave. A channel deleted leaves an empty place; the
+    // others do not move.
+    root->Reserve(root->GetCount() + int(found.size()));
+    for (const auto& [child, i] : found) {
+        std::unique_ptr<KFCurveNode> renamed(
+            KFCurveNode::Create(renames[i].second.Buffer(), child->GetDataType()));
+        renamed->CopyFrom(child, true);
+        root->DeleteChild(child);
+        root->Add(renamed.release());
     }
-    for (size_t i = 0; i < old.size(); ++i) renamed[i]->CopyFrom(old[i], true);
-    root->DeleteChildren(old);
-    root->Reserve(root->GetCount() + int(renamed.size()));
-    for (auto& channel : renamed) root->Add(channel.release());
 }
 
 void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& given) {

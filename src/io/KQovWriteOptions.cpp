@@ -132,7 +132,7 @@ KeyGrid FindKeyGrid(KQovNode* root) {
 // the root; frame 0 alone when there are none.
 void TakeSpan(KQovScene& scene, KTime& start, KTime& stop) {
     start = stop = KTIME_ZERO;
-    if (const KQovTakeInfo* take = scene.GetTakeInfo(scene.GetCurrentTakeName())) {
+    if (const KQovTakeInfo* take = scene.FindTakeInfo(scene.GetCurrentTakeName())) {
         start = take->localTimeSpan.GetStart();
         stop = take->localTimeSpan.GetStop();
     } else if (!scene.GetRootNode() || !scene.GetRootNode()->GetAnimationInterval(start, stop) ||

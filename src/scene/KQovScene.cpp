@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_set>
@@ -267,18 +268,47 @@ bool KQovScene::TakeExists(const char* name) {
     return false;
 }
 
+size_t KQovScene::TakeInfoPlace(const char* name) const {
+    if (!name) return std::string::npos;
+    size_t first = std::string::npos;
+    if (const auto at = mTakeInfoPlaces.find(name); at != mTakeInfoPlaces.end()) first = at->second;
+    for (const size_t lent : mLentTakeInfos)
+        if (lent < first && mTakeInfos[lent]->name == name) first = lent;
+    return first;
+}
+
 KQovTakeInfo* KQovScene::GetTakeInfo(const char* name) {
-    for (auto& info : mTakeInfos)
-        if (name && info->name == name) return info.get();
-    return nullptr;
+    const size_t at = TakeInfoPlace(name);
+    if (at == std::string::npos) return nullptr;
+    KQovTakeInfo* info = mTakeInfos[at].get();
+    // Its holder may rename it from now on: compared by name from here on.
+    const auto indexed = mTakeInfoPlaces.find(info->name.Buffer() ? info->name.Buffer() : "");
+    if (indexed != mTakeInfoPlaces.end() && indexed->second == at) {
+        mLentTakeInfos.push_back(at);
+        mTakeInfoPlaces.erase(indexed);
+    }
+    return info;
+}
+
+const KQovTakeInfo* KQovScene::FindTakeInfo(const char* name) const {
+    const size_t at = TakeInfoPlace(name);
+    return at == std::string::npos ? nullptr : mTakeInfos[at].get();
 }
 
 bool KQovScene::SetTakeInfo(const KQovTakeInfo& info) {
     if (!TakeExists(info.name.Buffer())) return false;
-    if (KQovTakeInfo* known = GetTakeInfo(info.name.Buffer()))
-        *known = info;
-    else
-        mTakeInfos.push_back(std::make_unique<KQovTakeInfo>(info));
+    // The same name: a record in the index stays under its key.
+    if (const size_t at = TakeInfoPlace(info.name.Buffer()); at != std::string::npos) {
+        *mTakeInfos[at] = info;
+        return true;
+    }
+    mTakeInfos.push_back(std::make_unique<KQovTakeInfo>(info));
+    try {
+        mTakeInfoPlaces.emplace(info.name.Buffer() ? info.name.Buffer() : "", mTakeInfos.size() - 1);
+    } catch (...) {
+        mTakeInfos.pop_back();  // no record the index does not find
+        throw;
+    }
     return true;
 }
 
@@ -416,6 +446,8 @@ void KQovScene::Clear() {
     mTime->Reset();
     mCurrentTake = "";
     mTakeInfos.clear();
+    mTakeInfoPlaces.clear();
+    mLentTakeInfos.clear();
 }
 
 std::vector<KQovNode*> KQovScene::GeometryNodes() const {

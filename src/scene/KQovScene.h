@@ -8,6 +8,8 @@
 // file stores.
 
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/KError.h"
@@ -90,9 +92,13 @@ public:
     // Each take name once, in order of first appearance.
     void FillTakeNameArray(std::vector<KString>& names);
     bool TakeExists(const char* name);
+    // The first record of the name. Its holder may change it, name and all, through the
+    // pointer.
     KQovTakeInfo* GetTakeInfo(const char* name);
+    // The same record, to read only.
+    const KQovTakeInfo* FindTakeInfo(const char* name) const;
     int GetTakeInfoCount() const { return int(mTakeInfos.size()); }
-    KQovTakeInfo* GetTakeInfoAt(int index) const {
+    const KQovTakeInfo* GetTakeInfoAt(int index) const {
         return index >= 0 && index < GetTakeInfoCount() ? mTakeInfos[size_t(index)].get() : nullptr;
     }
     // Only for a take that some object has.
@@ -159,6 +165,8 @@ private:
     void AttachVideo(KQovObject* object, const KString& name, const KString& fileName,
                      const KString& relativeFileName);
     static KQovObject* At(const std::vector<KQovObject*>& list, int index);
+    // The place of the first take record of the name; npos when none.
+    size_t TakeInfoPlace(const char* name) const;
 
     KQovObjectManager* mManager;
     std::unique_ptr<KQovEntityContainer> mEntity;
@@ -172,6 +180,11 @@ private:
     std::unique_ptr<KQovGlobalTimeSettings> mTime;
     KString mCurrentTake;
     std::vector<std::unique_ptr<KQovTakeInfo>> mTakeInfos;
+    // Take records by name, found without a walk. Only the scene renames the records listed
+    // here (it never does); one whose pointer went out by GetTakeInfo may be renamed by its
+    // holder at any time, so it leaves the index and is compared by name at each lookup.
+    std::unordered_map<std::string, size_t> mTakeInfoPlaces;
+    std::vector<size_t> mLentTakeInfos;  // places, each once
     KQovSceneInfo* mSceneInfo = nullptr;
     bool mHeldByCharacterPose = false;
     KError mError;

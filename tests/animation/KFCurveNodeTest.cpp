@@ -117,6 +117,11 @@ TEST(KFCurveNodeTree, NameLookupsAmongManyChildrenFindWhatTheWalkFinds) {
             {"one of it added", [](KFCurveNode& r) { r.Add(KFCurveNode::Create("dUp")); }},
             {"child destroyed", [](KFCurveNode& r) { delete r.Get(20); }},
             {"first deleted by index", [](KFCurveNode& r) { r.Delete(0); }},
+            {"some deleted one by one, one added behind",
+             [](KFCurveNode& r) {
+                 for (const char* name : {"c9", "c3", "c12"}) r.DeleteChild(r.FindChildByName(name));
+                 r.Add(KFCurveNode::Create("c9"));
+             }},
             {"added in order", [](KFCurveNode& r) { r.AddSorted(KFCurveNode::Create("C5")); }},
             {"named by a property", [&](KFCurveNode& r) { r.Get(6)->SetProperty(property); }},
             {"property renamed", [&](KFCurveNode&) { property->SetName("Brightness", false); }},
@@ -131,11 +136,40 @@ TEST(KFCurveNodeTree, NameLookupsAmongManyChildrenFindWhatTheWalkFinds) {
                     << step.what << ": " << name;
         }
         KFCurveNode* made = root->FindOrCreateChild("Dup", false);
+        for (int i = 0; i < root->GetCount(); ++i) EXPECT_NE(root->Get(i), nullptr);
         EXPECT_EQ(root->Get(0), made);
         delete removed;
         object->Destroy();
     }
     KQovSdkRelease();
+}
+
+// Children deleted one by one in any order: the others keep their order, counts and places,
+// and the lookups stay true while children are added behind and looked up in between.
+TEST(KFCurveNodeTree, ChildrenDeletedOneByOneKeepTheOthersInOrder) {
+    std::unique_ptr<KFCurveNode> root(KFCurveNode::Create("root"));
+    std::vector<std::string> expected;
+    for (int i = 0; i < 40; ++i) {
+        expected.push_back("c" + std::to_string(i));
+        root->Add(KFCurveNode::Create(expected.back().c_str()));
+    }
+    for (const char* name : {"c5", "c39", "c0", "c17", "c30", "c18"}) {
+        root->DeleteChild(root->FindChildByName(name));
+        expected.erase(std::find(expected.begin(), expected.end(), name));
+        EXPECT_EQ(root->GetCount(), int(expected.size()));
+        EXPECT_EQ(root->FindChildByName(name), nullptr);
+    }
+    root->Add(KFCurveNode::Create("c5"));
+    expected.push_back("c5");
+    EXPECT_EQ(root->FindIndexByName("c31"), 26);
+    root->DeleteChild(root->FindChildByName("c31"));  // places already closed up
+    expected.erase(std::find(expected.begin(), expected.end(), "c31"));
+    ASSERT_EQ(root->GetCount(), int(expected.size()));
+    for (int i = 0; i < root->GetCount(); ++i) {
+        EXPECT_EQ(root->Get(i)->GetName(), expected[size_t(i)]) << i;
+        EXPECT_EQ(root->FindIndexByName(expected[size_t(i)]), i);
+        EXPECT_EQ(root->Get(i)->GetParent(), root.get());
+    }
 }
 
 TEST(KFCurveNodeTree, IsChildAndReferenceNodes) {

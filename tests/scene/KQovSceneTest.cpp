@@ -88,6 +88,27 @@ TEST_F(KQovSceneTest, TakesSwitchEverythingAndAreListedOnce) {
     EXPECT_TRUE(scene->SetTakeInfo(info));
     EXPECT_EQ(scene->GetTakeInfoCount(), 1);
     EXPECT_EQ(scene->GetTakeInfo("Take 001")->comment, "walk");
+
+    // A record renamed through the pointer the scene gave is found by its new name, the first
+    // of a name first; its old name is free for a record of its own.
+    b->AddTakeNode("Take 003");
+    info.name = "Take 003";
+    info.comment = "run";
+    EXPECT_TRUE(scene->SetTakeInfo(info));
+    const KQovTakeInfo* run = scene->FindTakeInfo("Take 003");
+    scene->GetTakeInfo("Take 001")->name = "Take 003";
+    EXPECT_EQ(scene->FindTakeInfo("Take 001"), nullptr);
+    EXPECT_EQ(scene->GetTakeInfo("Take 003")->comment, "walk");
+    info.name = "Take 001";
+    info.comment = "again";
+    EXPECT_TRUE(scene->SetTakeInfo(info));
+    EXPECT_EQ(scene->GetTakeInfoCount(), 3);
+    EXPECT_EQ(scene->FindTakeInfo("Take 001")->comment, "again");
+    scene->GetTakeInfo("Take 003")->name = "Take 002";
+    EXPECT_EQ(scene->FindTakeInfo("Take 003"), run);
+    EXPECT_EQ(scene->FindTakeInfo("Take 002")->comment, "walk");
+    scene->Clear();
+    EXPECT_EQ(scene->FindTakeInfo("Take 002"), nullptr);
 }
 
 // Each allocation of a first take info refused in turn: the scene holds the info or none, and

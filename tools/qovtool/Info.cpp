@@ -140,7 +140,7 @@ void PrintScene(KQovScene& scene, double rate) {
     scene.FillTakeNameArray(names);
     std::vector<const KQovTakeInfo*> takes;
     for (const KString& name : names)
-        if (const KQovTakeInfo* take = scene.GetTakeInfo(name.Buffer())) takes.push_back(take);
+        if (const KQovTakeInfo* take = scene.FindTakeInfo(name.Buffer())) takes.push_back(take);
     QovToolPrint(stdout, "takes: %d\n", int(takes.size()));
     for (const KQovTakeInfo* take : takes) {
         const KTimeSpan& span = take->localTimeSpan;

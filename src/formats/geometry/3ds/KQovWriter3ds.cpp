@@ -224,7 +224,7 @@ bool KQovWriter3ds::PrepareWrite(KStreamOptions* options) {
 void KQovWriter3ds::FillRange(KfSets3ds& sets) const {
     // The take the options name sets the length and the segment (its local span, which may
     // start past frame 0); without one the length is where the animation ends.
-    const KQovTakeInfo* take = mTakeName.empty() ? nullptr : mScene->GetTakeInfo(mTakeName.c_str());
+    const KQovTakeInfo* take = mTakeName.empty() ? nullptr : mScene->FindTakeInfo(mTakeName.c_str());
     const KTimeSpan* span = take ? &take->localTimeSpan : nullptr;
     if (!span || span->GetStop() <= span->GetStart() || span->GetStop() <= KTIME_ZERO) {
         sets.anim = uint32_t(std::clamp<int64_t>(mKeys.sceneStop.GetFrame(true), 0, UINT32_MAX));

@@ -36,7 +36,7 @@ bool KQovReaderAmc::Read(KQovScene* scene, KStreamOptions* base) {
 
     const KString name = KMotionTakeName(mFileName, mStatus);
     KString take = name;
-    for (int n = 1; scene->GetTakeInfo(take.Buffer()); ++n) take = name + " " + KString(n);
+    for (int n = 1; scene->FindTakeInfo(take.Buffer()); ++n) take = name + " " + KString(n);
     KQovNode* parent = scene->GetRootNode();
     if (options.GetSetting(8) == 1) {
         const KString reference = KQovReaderAsf::ReferenceName(skeleton);
