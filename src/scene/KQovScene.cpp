@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -270,11 +271,21 @@ bool KQovScene::TakeExists(const char* name) {
 
 size_t KQovScene::TakeInfoPlace(const char* name) const {
     if (!name) return std::string::npos;
-    size_t first = std::string::npos;
-    if (const auto at = mTakeInfoPlaces.find(name); at != mTakeInfoPlaces.end()) first = at->second;
-    for (const size_t lent : mLentTakeInfos)
-        if (lent < first && mTakeInfos[lent]->name == name) first = lent;
-    return first;
+    if (!mTakeInfoIndexGone) {
+        try {
+            size_t first = std::string::npos;
+            if (const auto at = mTakeInfoPlaces.find(name); at != mTakeInfoPlaces.end())
+                first = at->second;
+            for (const size_t lent : mLentTakeInfos)
+                if (lent < first && mTakeInfos[lent]->name == name) first = lent;
+            return first;
+        } catch (const std::bad_alloc&) {
+            // No memory for the key: the walk finds the same record, the first of the name.
+        }
+    }
+    for (size_t i = 0; i < mTakeInfos.size(); ++i)
+        if (mTakeInfos[i]->name == name) return i;
+    return std::string::npos;
 }
 
 KQovTakeInfo* KQovScene::GetTakeInfo(const char* name) {
@@ -282,10 +293,18 @@ KQovTakeInfo* KQovScene::GetTakeInfo(const char* name) {
     if (at == std::string::npos) return nullptr;
     KQovTakeInfo* info = mTakeInfos[at].get();
     // Its holder may rename it from now on: compared by name from here on.
-    const auto indexed = mTakeInfoPlaces.find(info->name.Buffer() ? info->name.Buffer() : "");
-    if (indexed != mTakeInfoPlaces.end() && indexed->second == at) {
-        mLentTakeInfos.push_back(at);
-        mTakeInfoPlaces.erase(indexed);
+    if (mTakeInfoIndexGone) return info;
+    try {
+        const auto indexed = mTakeInfoPlaces.find(info->name.Buffer() ? info->name.Buffer() : "");
+        if (indexed != mTakeInfoPlaces.end() && indexed->second == at) {
+            mLentTakeInfos.push_back(at);
+            mTakeInfoPlaces.erase(indexed);
+        }
+    } catch (const std::bad_alloc&) {
+        // Not noted as lent: no record is looked up through the index from here on.
+        mTakeInfoIndexGone = true;
+        mTakeInfoPlaces.clear();
+        mLentTakeInfos.clear();
     }
     return info;
 }
@@ -303,6 +322,7 @@ bool KQovScene::SetTakeInfo(const KQovTakeInfo& info) {
         return true;
     }
     mTakeInfos.push_back(std::make_unique<KQovTakeInfo>(info));
+    if (mTakeInfoIndexGone) return true;
     try {
         mTakeInfoPlaces.emplace(info.name.Buffer() ? info.name.Buffer() : "", mTakeInfos.size() - 1);
     } catch (...) {
@@ -448,6 +468,7 @@ void KQovScene::Clear() {
     mTakeInfos.clear();
     mTakeInfoPlaces.clear();
     mLentTakeInfos.clear();
+    mTakeInfoIndexGone = false;
 }
 
 std::vector<KQovNode*> KQovScene::GeometryNodes() const {

@@ -185,6 +185,9 @@ private:
     // holder at any time, so it leaves the index and is compared by name at each lookup.
     std::unordered_map<std::string, size_t> mTakeInfoPlaces;
     std::vector<size_t> mLentTakeInfos;  // places, each once
+    // Set where memory ran out for the index's upkeep: every look-up walks the records, as the
+    // index would have found them, until Clear.
+    bool mTakeInfoIndexGone = false;
     KQovSceneInfo* mSceneInfo = nullptr;
     bool mHeldByCharacterPose = false;
     KError mError;

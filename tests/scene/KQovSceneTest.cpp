@@ -107,6 +107,28 @@ TEST_F(KQovSceneTest, TakesSwitchEverythingAndAreListedOnce) {
     scene->GetTakeInfo("Take 003")->name = "Take 002";
     EXPECT_EQ(scene->FindTakeInfo("Take 003"), run);
     EXPECT_EQ(scene->FindTakeInfo("Take 002")->comment, "walk");
+    // Memory refused at each step of look-ups of names too long to be held inline, and of
+    // handing a record out: nothing throws, and each finds the record it found before.
+    const char* const kLong[] = {"A take of a name too long to hold inline", "Another take as long"};
+    for (const char* name : kLong) {
+        b->AddTakeNode(name);
+        info.name = name;
+        info.comment = name;
+        ASSERT_TRUE(scene->SetTakeInfo(info));
+    }
+    for (long n = 0; n < 6; ++n) {
+        LeaksNotChecked quiet;
+        gThrowIn = n;
+        KQovTakeInfo* lent = nullptr;
+        const KQovTakeInfo* other = nullptr;
+        EXPECT_NO_THROW(lent = scene->GetTakeInfo(kLong[n % 2]));
+        EXPECT_NO_THROW(other = scene->FindTakeInfo(kLong[1 - n % 2]));
+        gThrowIn = -1;
+        ASSERT_TRUE(lent && other) << n;
+        EXPECT_EQ(lent->comment, kLong[n % 2]);
+        EXPECT_EQ(other->comment, kLong[1 - n % 2]);
+        EXPECT_EQ(scene->FindTakeInfo("Take 003"), run) << n;
+    }
     scene->Clear();
     EXPECT_EQ(scene->FindTakeInfo("Take 002"), nullptr);
 }
