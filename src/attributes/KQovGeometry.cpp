@@ -542,7 +542,8 @@ void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
         renamed.emplace_back(KFCurveNode::Create(to.Buffer(), child->GetDataType()));
         old.push_back(child);
     }
-    for (size_t i = 0; i < old.size(); ++i) renamed[i]->CopyFrom(old[i], true);
+    // Copied, not moved: a refused allocation part way leaves every old channel whole.
+    for (size_t i = 0; i < old.size(); ++i) renamed[i]->CopyFrom(old[i], false);
     root->DeleteChildren(old);
     root->Reserve(root->GetCount() + int(renamed.size()));
     for (auto& channel : renamed) root->Add(channel.release());
@@ -589,13 +590,18 @@ std::vector<std::pair<KString, KString>> KQovGeometry::RenameShapeChannelsForVer
     // and would save it in place of the real one.
     if (mSaved.size() < mShapes.size()) SaveVersion5Names(given);
     std::vector<std::pair<KString, KString>> renames;
+    std::vector<KString> names;
     renames.reserve(mShapes.size());
-    mShapeNames.reset();
+    names.reserve(mShapes.size());
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        ShapeName(i) = mSaved[i].written;
+        names.push_back(mSaved[i].written);
         renames.emplace_back(mSaved[i].current, mSaved[i].channel);
     }
     RenameChannels(takeNode, renames);
+    // Nothing allocates from here: a refused allocation above left the take and names as they
+    // were.
+    mShapeNames.reset();
+    for (size_t i = 0; i < names.size(); ++i) ShapeName(i) = std::move(names[i]);
     return given;
 }
 
@@ -603,12 +609,16 @@ void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
     if (!takeNode) return;
     std::vector<std::pair<KString, KString>> renames;
     renames.reserve(mShapes.size());
-    mShapeNames.reset();
-    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        ShapeName(i) = mSaved[i].current;
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
         renames.emplace_back(mSaved[i].channel, mSaved[i].current);
-    }
     RenameChannels(takeNode, renames);
+    RestoreShapeNames();
+}
+
+void KQovGeometry::RestoreShapeNames() {
+    mShapeNames.reset();
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
+        ShapeName(i) = mSaved[i].current;
 }
 
 void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {
