@@ -565,17 +565,18 @@ void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
                 found.end());
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return a.second < b.second; });
-    // One by one, each copy made just before its channel goes and put behind the others: the
-    // copies take the memory the channels leave. A channel deleted leaves an empty place; the
-    // others do not move.
-    root->Reserve(root->GetCount() + int(found.size()));
+    // Copied, not moved, and every copy made before any channel goes: a refused allocation part
+    // way leaves every old channel whole. A channel deleted leaves an empty place; the others do
+    // not move.
+    std::vector<std::unique_ptr<KFCurveNode>> renamed;
+    renamed.reserve(found.size());
     for (const auto& [child, i] : found) {
-        std::unique_ptr<KFCurveNode> renamed(
-            KFCurveNode::Create(renames[i].second.Buffer(), child->GetDataType()));
-        renamed->CopyFrom(child, true);
-        root->DeleteChild(child);
-        root->Add(renamed.release());
+        renamed.emplace_back(KFCurveNode::Create(renames[i].second.Buffer(), child->GetDataType()));
+        renamed.back()->CopyFrom(child, false);
     }
+    root->Reserve(root->GetCount() + int(renamed.size()));
+    for (const auto& [child, i] : found) root->DeleteChild(child);
+    for (auto& channel : renamed) root->Add(channel.release());
 }
 
 void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& given) {
@@ -619,13 +620,18 @@ std::vector<std::pair<KString, KString>> KQovGeometry::RenameShapeChannelsForVer
     // and would save it in place of the real one.
     if (mSaved.size() < mShapes.size()) SaveVersion5Names(given);
     std::vector<std::pair<KString, KString>> renames;
+    std::vector<KString> names;
     renames.reserve(mShapes.size());
-    mShapeNames.reset();
+    names.reserve(mShapes.size());
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        ShapeName(i) = mSaved[i].written;
+        names.push_back(mSaved[i].written);
         renames.emplace_back(mSaved[i].current, mSaved[i].channel);
     }
     RenameChannels(takeNode, renames);
+    // Nothing allocates from here: a refused allocation above left the take and names as they
+    // were.
+    mShapeNames.reset();
+    for (size_t i = 0; i < names.size(); ++i) ShapeName(i) = std::move(names[i]);
     return given;
 }
 
@@ -633,12 +639,16 @@ void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
     if (!takeNode) return;
     std::vector<std::pair<KString, KString>> renames;
     renames.reserve(mShapes.size());
-    mShapeNames.reset();
-    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        ShapeName(i) = mSaved[i].current;
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
         renames.emplace_back(mSaved[i].channel, mSaved[i].current);
-    }
     RenameChannels(takeNode, renames);
+    RestoreShapeNames();
+}
+
+void KQovGeometry::RestoreShapeNames() {
+    mShapeNames.reset();
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
+        ShapeName(i) = mSaved[i].current;
 }
 
 void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {

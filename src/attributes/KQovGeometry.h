@@ -160,7 +160,10 @@ public:
     // The shapes' channels under the names a version-5 file gives them; the shapes renamed
     // so that each keeps a channel of its own (name, name given), the first time only.
     std::vector<std::pair<KString, KString>> RenameShapeChannelsForVersion5(KQovTakeNode* takeNode);
+    // A take's channels, and the shapes' names, back as they were before the renaming.
     void RestoreShapeChannels(KQovTakeNode* takeNode);
+    // The names alone, for a write that renamed no take's channels.
+    void RestoreShapeNames();
     void ConvertShapeChannels(KQovTakeNode* takeNode);
     static KString MakeShapeChannelName(const char* name);
     static KString MakeDefaultShapeChannelName(int index);

@@ -2,6 +2,7 @@
 // errors of formats, passwords and writers that are absent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "animation/KFCurve.h"
+#include "animation/KFCurveNode.h"
+#include "animation/KQovTakeNode.h"
+#include "attributes/KQovMaterial.h"
+#include "attributes/KQovMesh.h"
 #include "common/RefusingHeap.h"
 #include "common/TempTestFolder.h"
 #include "fieldfile/KQovFieldFile.h"
@@ -16,9 +22,11 @@
 #include "io/KQovImporter.h"
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
+#include "scene/KQovEntityContainer.h"
 #include "scene/KQovNode.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
+#include "scene/KQovUserProperty.h"
 
 namespace {
 
@@ -322,4 +330,105 @@ TEST(KQovExporter, AnExportOutOfMemoryIsTheExportersError) {
         }
     }
     EXPECT_GT(n, 20);
+}
+
+namespace {
+
+// A node's take channels (names, defaults and keys, in name order), user properties and shapes.
+std::string ChannelsAndShapes(KQovNode* node) {
+    std::string s;
+    for (int t = 0; t < node->GetTakeNodeCount(); ++t) {
+        KFCurveNode* root = node->GetTakeNode(t)->GetRoot();
+        s += std::string("take ") + node->GetTakeNodeName(t) + ":";
+        std::vector<std::string> channels;
+        for (int i = 0; i < root->GetCount(); ++i) {
+            KFCurveNode* c = root->Get(i);
+            std::string e = std::string(" [") + c->GetName() + "]";
+            if (KFCurve* k = c->GetCurve()) {
+                e += std::to_string(k->GetValue());
+                for (int j = 0; j < k->KeyGetCount(); ++j)
+                    e += "," + std::to_string(k->KeyGetValue(j));
+            }
+            channels.push_back(e);
+        }
+        std::sort(channels.begin(), channels.end());
+        for (const std::string& e : channels) s += e;
+        s += "\n";
+    }
+    for (int u = 0; u < node->GetUserPropertyCount(); ++u) {
+        double v = -1;
+        node->GetUserProperty(u)->GetValue(v);
+        s += std::string("user ") + node->GetUserProperty(u)->GetName().Buffer() + " " +
+             std::to_string(v) + "\n";
+    }
+    if (KQovGeometry* g = node->GetGeometry())
+        for (int i = 0; i < g->GetShapeCount(); ++i)
+            s += std::string("shape ") + g->GetShapeName(i) + "\n";
+    return s;
+}
+
+}  // namespace
+
+// A version-5 write renames shape channels while it writes (shapes whose channels would read back
+// as one, under names of their own): each allocation refused in turn, a write that fails leaves
+// every take's channels, keys and the shapes' names as they were.
+TEST(KQovExporter, AVersion5WriteOutOfMemoryLeavesTheShapesAsTheyWere) {
+    TempTestFolder out;
+    KQovObjectManager manager;
+    KQovScene* scene = manager.CreateScene();
+    KQovNode* node = manager.CreateNode("Square");
+    KQovMesh* mesh = manager.CreateMesh();
+    mesh->InitControlPoints(4);
+    node->SetNodeAttribute(mesh);
+    scene->GetRootNode()->AddChild(node);
+    for (const char* name : {"ab", "ab ", "ab (Shape)", "AB  ", "Smile"}) {
+        KQovShape* shape = manager.CreateShape();
+        shape->InitControlPoints(4);
+        ASSERT_GE(mesh->AddShape(shape, name), 0);
+    }
+    for (const char* name : {"Speed", "speed", "lcl rotation", "smile"}) {
+        KQovUserProperty* u = manager.CreateUserProperty(name, "Real", "");
+        u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        u->SetFlag(KQovUserProperty::eFlagAnimatable, true);
+        node->AddUserProperty(u);
+        u->SetValue(0.5);
+    }
+    KQovMaterial* material = manager.CreateMaterial("Material::Gloss");
+    KQovUserProperty* sheen = manager.CreateUserProperty("Sheen", "Real", "");
+    sheen->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+    material->AddUserProperty(sheen);
+    scene->GetEntityContainer()->AddMaterial(material);
+    for (const char* takeName : {"Walk", "Run"}) {
+        KQovTakeNode* take = node->AddTakeNode(takeName);
+        int v = 0;
+        for (const char* ch : {"ab", "ab ", "ab (Shape)", "AB  ", "Speed", "lcl rotation"}) {
+            KFCurveNode* found = take->GetRoot()->FindChildByName(ch);
+            ASSERT_NE(found, nullptr) << ch;
+            KFCurve* curve = found->GetCurve();
+            ASSERT_NE(curve, nullptr) << ch;
+            curve->ResizeKeyBuffer(1);
+            curve->KeySet(0, KTime(0), float(++v));
+            curve->CommitKeys(1);
+        }
+    }
+    const std::string before = ChannelsAndShapes(node);
+    long n = 0;
+    for (;; n += 1 + n / 32) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        KQovExporter exporter(&manager);
+        ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
+        exporter.SetFileFormat(3);
+        bool ok = false;
+        LeaksNotChecked leaks;
+        gThrowIn = n;
+        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
+        const bool done = gThrowIn.exchange(-1) >= 0;
+        if (!ok) {
+            EXPECT_EQ(ChannelsAndShapes(node), before) << "allocation " << n;
+            EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
+                << exporter.GetLastErrorString();
+        }
+        if (done) break;
+    }
+    EXPECT_GT(n, 100);
 }

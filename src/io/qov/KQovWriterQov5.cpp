@@ -4,6 +4,7 @@
 #include "io/qov/KQovWriterQov5.h"
 
 #include <functional>
+#include <new>
 
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
@@ -201,26 +202,38 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     // Shape channels under their version-5 names while writing, given back afterwards.
     std::vector<KQovNode*> geometryNodes;
     if (IsVersion5()) CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
-    for (KQovNode* node : geometryNodes) {
-        KQovGeometry* geometry = node->GetGeometry();
-        geometry->ClearSavedShapeNames();
-        for (int t = 0; t < node->GetTakeNodeCount(); ++t)
-            for (const auto& [name, given] :
-                 geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t)))
-                mStatus += ("Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
-                            "\" shape \"" + KQovMessageText(name.Buffer()) + "\" written as \"" +
-                            KQovMessageText(given.Buffer()) +
-                            "\": another shape's channel reads back the same\n")
-                               .c_str();
-    }
-    ScopeExit restoreShapes([&geometryNodes] {
-        for (KQovNode* node : geometryNodes) {
+    // The takes of each whose channels are renamed: a refused allocation may stop the renaming
+    // at any take, and only those are given back.
+    std::vector<int> renamedTakes(geometryNodes.size(), 0);
+    ScopeExit restoreShapes([&geometryNodes, &renamedTakes] {
+        for (size_t j = 0; j < geometryNodes.size(); ++j) {
+            KQovNode* node = geometryNodes[j];
             KQovGeometry* geometry = node->GetGeometry();
-            for (int t = 0; t < node->GetTakeNodeCount(); ++t)
-                geometry->RestoreShapeChannels(node->GetTakeNode(t));
+            try {
+                for (int t = 0; t < renamedTakes[j] && t < node->GetTakeNodeCount(); ++t)
+                    geometry->RestoreShapeChannels(node->GetTakeNode(t));
+                geometry->RestoreShapeNames();
+            } catch (const std::bad_alloc&) {
+                // Memory still refused: the shapes keep the names written.
+            }
             geometry->ClearSavedShapeNames();
         }
     });
+    for (size_t j = 0; j < geometryNodes.size(); ++j) {
+        KQovNode* node = geometryNodes[j];
+        KQovGeometry* geometry = node->GetGeometry();
+        geometry->ClearSavedShapeNames();
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t) {
+            const auto given = geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t));
+            ++renamedTakes[j];
+            for (const auto& [name, written] : given)
+                mStatus += ("Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
+                            "\" shape \"" + KQovMessageText(name.Buffer()) + "\" written as \"" +
+                            KQovMessageText(written.Buffer()) +
+                            "\": another shape's channel reads back the same\n")
+                               .c_str();
+        }
+    }
 
     CollectTakes(scene);
     mRenamedUsers.clear();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -540,11 +541,15 @@ void KQovWriterQov5::StoreRenamedUserChannels(const KQovObject* object, KFCurveN
                                               bool values) {
     const auto found = root ? mRenamedUsers.find(object) : mRenamedUsers.end();
     if (found == mRenamedUsers.end()) return;
+    // The first channel of each exact name, made once: a walk per property is quadratic.
+    std::unordered_map<std::string_view, KFCurveNode*> byName;
+    byName.reserve(size_t(std::max(0, root->GetCount())));
+    for (int i = 0; i < root->GetCount(); ++i)
+        if (KFCurveNode* c = root->Get(i)) byName.emplace(c->GetName(), c);
     for (const RenamedUser& renamed : found->second) {
         // The channel of the property's own name, else the one found for it letter case aside.
-        KFCurveNode* shared = nullptr;
-        for (int i = 0; !shared && i < root->GetCount(); ++i)
-            if (KFCurveNode* c = root->Get(i); c && renamed.channel == c->GetName()) shared = c;
+        const auto at = byName.find(renamed.channel.Buffer());
+        KFCurveNode* shared = at != byName.end() ? at->second : nullptr;
         if (!shared) shared = root->FindChildByName(renamed.channel.Buffer());
         if (!shared) continue;
         std::unique_ptr<KFCurveNode> copy(
