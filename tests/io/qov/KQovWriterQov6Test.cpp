@@ -430,6 +430,42 @@ TEST(KQovWriterQov6, CharactersPosesAndSceneInfoRoundTrip) {
     }
 }
 
+// The same with the second character named as the first, and the character pose as the bind
+// pose: the input character and the links stay the ones they were.
+TEST(KQovWriterQov6, CharactersAndPosesOfOneNameRoundTrip) {
+    TempTestFolder tmp;
+    v5test::Scene built;
+    built.BuildEverything();
+    const std::string before =
+        WithoutProperties(v5test::CharacterDump(built.scene) + v5test::SceneWideDump(built.scene));
+    ASSERT_EQ(built.scene->GetCharacterCount(), 2);
+    ASSERT_EQ(built.scene->GetCharacterPoseCount(), 1);
+    KQovCharacter* second = built.scene->GetCharacter(1);
+    KQovCharacterPose* stance = built.scene->GetCharacterPose(0);
+    const std::string secondName = second->GetName(), stanceName = stance->GetName();
+    second->SetName(KQovStripPrefix(built.scene->GetCharacter(0)->GetName()).Buffer());
+    stance->SetName(KQovStripPrefix(built.scene->GetPose(0)->GetName()).Buffer());
+    ASSERT_STREQ(second->GetName(), built.scene->GetCharacter(0)->GetName());
+    ASSERT_STREQ(stance->GetName(), built.scene->GetPose(0)->GetName());
+    for (int id : {0, 1, 2}) {
+        SCOPED_TRACE(id);
+        const std::string name = tmp / ("clash" + std::to_string(id) + ".qov");
+        std::string error;
+        ASSERT_TRUE(Export(built.scene, name, id, "", &error)) << error;
+        Read read(name);
+        ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+        ASSERT_EQ(read.scene->GetCharacterCount(), 2);
+        ASSERT_EQ(read.scene->GetCharacterPoseCount(), 1);
+        EXPECT_STRNE(read.scene->GetCharacter(1)->GetName(),
+                     read.scene->GetCharacter(0)->GetName());
+        read.scene->GetCharacter(1)->SetInitialName(secondName.c_str());
+        read.scene->GetCharacterPose(0)->SetInitialName(stanceName.c_str());
+        EXPECT_EQ(WithoutProperties(v5test::CharacterDump(read.scene) +
+                                    v5test::SceneWideDump(read.scene)),
+                  before);
+    }
+}
+
 // A texture's file travels as a clip connected to it, its bytes embedded only in binary files.
 TEST(KQovWriterQov6, TextureFilesTravelAsClips) {
     TempTestFolder tmp;
@@ -701,6 +737,86 @@ TEST(KQovWriterQov6, ClashingNodeNamesAreMadeUniqueWithAWarning) {
 // A take the file cannot hold under its scene name (the default take named by a record, as a
 // motion file "Default.bvh" makes it, or a take with no name) is written under a made name,
 // with a warning, and comes back with its keys and as the current take.
+// Materials of one name beside one named as a number would name the second, each animated in a
+// take of its own, two poses and two generic nodes of one name: each keeps its curve and its
+// values, and a file read back writes the names it was read with.
+TEST(KQovWriterQov6, ClashingMaterialsPosesAndGenericNodesKeepTheirOwn) {
+    TempTestFolder tmp;
+    v5test::MeshScene built;
+    built.blue->SetName("Red");
+    KQovMaterial* third = built.manager.CreateMaterial("Material::Red_1");
+    built.mesh->AddMaterial(third, 0);
+    built.Reattach();
+    built.AddTakeTo(built.scene->GetRootNode(), "Walk");
+    built.AddTakeTo(built.scene->GetRootNode(), "Run");
+    KQovMaterial* const materials[] = {built.red, built.blue, third};
+    for (int m = 0; m < 3; ++m) {
+        materials[m]->SetDefaultDiffuse(KColor(0.25 * m, 0, 0));
+        materials[m]->AddTakeNode("Walk");
+        materials[m]->AddTakeNode("Run");
+        // Material m is animated in take 1 + m % 2, by a key of value m.
+        KFCurve* curve = materials[m]->GetTakeNode(1 + m % 2)->FindCurve("Diffuse", "Y", nullptr);
+        ASSERT_TRUE(curve);
+        curve->ResizeKeyBuffer(1);
+        curve->KeySet(0, KTime(0), float(m));
+        curve->CommitKeys(1);
+    }
+    for (int g = 0; g < 2; ++g)
+        built.manager.CreateGenericNode("Notes")->SetEntity(built.scene->GetEntityContainer());
+    for (int p = 0; p < 2; ++p) {
+        KQovPose* pose = built.manager.CreatePose("Same", p == 0);
+        KMatrix matrix;
+        matrix[3][0] = 1.0 + p;
+        pose->Add("Model::Mesh", matrix);
+        built.scene->AddPose(pose);
+    }
+    auto dump = [](KQovScene* scene) {
+        std::string out;
+        KQovEntityContainer& entity = *scene->GetEntityContainer();
+        for (int i = 0; i < entity.GetMaterialCount(); ++i) {
+            auto* material = dynamic_cast<KQovMaterial*>(entity.GetMaterial(i));
+            if (!material) continue;
+            out += std::string(material->GetName()) + " " +
+                   std::to_string(material->GetDefaultDiffuse().mRed);
+            for (int t = 1; t < material->GetTakeNodeCount(); ++t) {
+                KFCurve* curve = material->GetTakeNode(t)->FindCurve("Diffuse", "Y", nullptr);
+                const bool keyed = curve && curve->KeyGetCount() > 0;
+                out += std::string(" ") + material->GetTakeNodeName(t) + ":" +
+                       (keyed ? std::to_string(curve->KeyGetValue(0)) : "-");
+            }
+            out += "\n";
+        }
+        for (int i = 0; i < scene->GetPoseCount(); ++i)
+            out += std::string(scene->GetPose(i)->GetName()) +
+                   (scene->GetPose(i)->IsBindPose() ? " bind " : " rest ") +
+                   std::to_string(scene->GetPose(i)->GetMatrix(0)[3][0]) + "\n";
+        for (int i = 0; i < entity.GetGenericNodeCount(); ++i)
+            out += std::string(entity.GetGenericNode(i)->GetName()) + "\n";
+        return out;
+    };
+    const std::string expected =
+        "Material::Red 0.000000 Walk:0.000000 Run:-\n"
+        "Material::Red_2 0.250000 Walk:- Run:1.000000\n"
+        "Material::Red_1 0.500000 Walk:2.000000 Run:-\n"
+        "Pose::Same bind 1.000000\n"
+        "Pose::Same_1 rest 2.000000\n"
+        "Notes\n"
+        "Notes_1\n";
+    for (int id : {0, 1, 2}) {
+        SCOPED_TRACE(id);
+        const std::string first = tmp / "first.qov", second = tmp / "second.qov";
+        std::string error;
+        ASSERT_TRUE(Export(built.scene, first, id, "", &error)) << error;
+        Read read(first);
+        ASSERT_TRUE(read.ok) << read.reader.GetLastErrorString();
+        EXPECT_EQ(dump(read.scene), expected);
+        ASSERT_TRUE(Export(read.scene, second, id, "", &error)) << error;
+        Read again(second);
+        ASSERT_TRUE(again.ok) << again.reader.GetLastErrorString();
+        EXPECT_EQ(dump(again.scene), expected);
+    }
+}
+
 TEST(KQovWriterQov6, TakesNamedDefaultOrNothingAreWrittenUnderNamesOfTheirOwn) {
     const char* const kWarnings =
         "Take \"Default\" written as \"Default_2\": the default take has that name\n"
