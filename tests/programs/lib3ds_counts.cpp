@@ -2,8 +2,9 @@
 // check the toolkit's records against an independent reader. With a frame number it
 // prints instead each object node's matrix evaluated at that frame; with "points" after the
 // frame, each object node's mesh vertices placed at that frame, and each camera's and light's
-// place, view and colour (a file without nodes: its records'); with "world" after the frame,
-// every node's place in the world (times the master scale), its axes and its hide keys' frames.
+// place, view and colour (a file without nodes: its records'); with "world" after the frame (or
+// frames A:B:S), every node's place in the world (times the master scale), its axes and its hide
+// keys' frames.
 // With "materials" it prints every field of each material that the 3DS reader and writer
 // handle; with "lights", each light's multiplier and off flag; with "faces", each mesh face's
 // points.
@@ -114,10 +115,11 @@ void PrintPoints(Lib3dsFile* file, Lib3dsNode* node) {
     }
 }
 
-void PrintWorld(Lib3dsNode* node, double scale) {
+void PrintWorld(Lib3dsNode* node, double scale, int frame = -1) {
     static const char* const kinds[] = {"?", "ambient", "object", "camera", "target", "light",
                                         "spot"};
     for (; node; node = node->next) {
+        if (frame >= 0) printf("%d ", frame);
         printf("world %s %s", kinds[node->type <= 6 ? node->type : 0], node->name);
         if (node->type == LIB3DS_OBJECT_NODE && node->data.object.instance[0])
             printf(".%s", node->data.object.instance);
@@ -131,7 +133,7 @@ void PrintWorld(Lib3dsNode* node, double scale) {
                 printf(" %d", int(k->tcb.frame));
         }
         printf("\n");
-        PrintWorld(node->childs, scale);
+        PrintWorld(node->childs, scale, frame);
     }
 }
 
@@ -216,6 +218,21 @@ int main(int argc, char** argv) {
                 printf("\n");
             }
         lib3ds_file_free(file);
+        return 0;
+    }
+    // "A:B:S world": the world places at frames A, A+S ... up to B, each line led by its frame.
+    if (argc == 4 && std::string(argv[3]) == "world" && strchr(argv[2], ':')) {
+        int first = 0, last = 0, step = 1;
+        if (sscanf(argv[2], "%d:%d:%d", &first, &last, &step) != 3 || step <= 0) return 2;
+        // Loaded anew for each frame: an evaluation leaves state behind in lib3ds's tracks.
+        for (int frame = first; frame <= last && file; frame += step) {
+            lib3ds_file_eval(file, Lib3dsFloat(frame));
+            PrintWorld(file->nodes, file->master_scale > 0 ? double(file->master_scale) : 1.0,
+                       frame);
+            lib3ds_file_free(file);
+            file = frame + step <= last ? lib3ds_file_load(argv[1]) : nullptr;
+        }
+        if (file) lib3ds_file_free(file);
         return 0;
     }
     if (argc >= 3) {
