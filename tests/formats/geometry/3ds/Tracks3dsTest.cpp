@@ -248,7 +248,7 @@ TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
          {"CameraTargetKeys.3ds", "SpotTargetKeys.3ds", "HideKeys.3ds", "RotationTurns.3ds",
           "SplineKeys.3ds"}) {
         SCOPED_TRACE(file);
-        const std::string in = std::string(QOV_TESTDATA_DIR) + "/3ds/" + file;
+        const std::string in = std::string(QOV_TESTDATA_DIR) + "/keyframes/" + file;
         ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;
         TempPath3ds first("first.3ds"), second("second.3ds");
         ASSERT_EQ(ConvertWithQovtool3ds(in, first.path), "");
