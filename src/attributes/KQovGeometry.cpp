@@ -585,7 +585,7 @@ void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& g
     // under a name of its own.
     std::unordered_set<std::string> names, channels;  // folded
     for (size_t i = 0; i < mShapes.size(); ++i) names.insert(KNameNumbers::Folded(ShapeName(i).Buffer()));
-    std::unordered_map<std::string, uint64_t> tried;  // the last number tried, by stem
+    KNameNumbers numbers;
     for (size_t i = mSaved.size(); i < mShapes.size(); ++i) {
         SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer())};
         if (GetAttributeType() != eMesh) {
@@ -596,12 +596,15 @@ void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& g
             std::string stem = saved.current.Buffer();
             stem = KString(stem.substr(0, stem.find('(')).c_str()).Trim(0).Buffer();
             if (stem.empty()) stem = "Shape";
-            uint64_t& n = tried[KNameNumbers::Folded(stem)];
+            const std::string key = KNameNumbers::Folded(stem);
             std::string name;
-            do {
-                name = stem + " " + std::to_string(++n);
-            } while (names.count(KNameNumbers::Folded(name)) ||
-                     channels.count(KNameNumbers::Folded(MakeShapeChannelName(name.c_str()).Buffer())));
+            const uint64_t n = numbers.Find(key, 1, [&](uint64_t k) {
+                name = stem + " " + std::to_string(k);
+                return !names.count(KNameNumbers::Folded(name)) &&
+                       !channels.count(
+                           KNameNumbers::Folded(MakeShapeChannelName(name.c_str()).Buffer()));
+            });
+            numbers.Take(key, n);
             saved.written = name.c_str();
             saved.channel = MakeShapeChannelName(name.c_str());
             names.insert(KNameNumbers::Folded(name));

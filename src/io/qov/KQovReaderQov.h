@@ -57,6 +57,7 @@ KString KQovStripPrefix(const char* name);
 // Index of `text` in a null-terminated list, `otherwise` when absent.
 int KQovIndexIn(const char* text, const char* const* names, int otherwise);
 
+class KQovTakeNames;
 class KQovReaderQov : public KQovReader {
 public:
     KQovReaderQov(KQovObjectManager* manager, KQovImporter* importer);
@@ -101,6 +102,9 @@ public:
     bool ReadSummary(int& partFound, bool& listRead);
     // False, with the error set, when a take file is there but the system does not give it.
     bool ReadTakeList();
+    // Sets aside the name of every take of the open Takes block (names needing no change are
+    // kept, numbers go past them); the number of takes.
+    static int SetTakeNamesAside(KQovPropertyFieldFile& file, KQovTakeNames& unique);
     bool ReadContentInformation();
     KQovSceneInfo* ReadSceneInfo();
     KQovSceneInfo* ReadUserData(const char* type);

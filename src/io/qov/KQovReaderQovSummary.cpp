@@ -84,6 +84,16 @@ bool KQovReaderQov::ReadSummary(int& partFound, bool& listRead) {
     return true;
 }
 
+int KQovReaderQov::SetTakeNamesAside(KQovPropertyFieldFile& file, KQovTakeNames& unique) {
+    const int takes = file.FieldReadGetOccurrenceCount("Take");
+    for (int k = 0; k < takes; ++k)
+        if (file.FieldReadBegin("Take", k)) {
+            unique.SetAside(file.FieldReadC());
+            file.FieldReadEnd();
+        }
+    return takes;
+}
+
 bool KQovReaderQov::ReadTakeList() {
     KQovPropertyFieldFile* file = mFile.get();
     mOptions->ClearTakes();
@@ -96,12 +106,7 @@ bool KQovReaderQov::ReadTakeList() {
     if (file->FieldReadBlockBegin()) {
         mOptions->currentTakeName = file->FieldReadC("Current", "");
         // The takes' names set aside first, as ReadTakes and the read-ahead set them.
-        const int takes = file->FieldReadGetOccurrenceCount("Take");
-        for (int k = 0; k < takes; ++k)
-            if (file->FieldReadBegin("Take", k)) {
-                unique.SetAside(file->FieldReadC());
-                file->FieldReadEnd();
-            }
+        const int takes = SetTakeNamesAside(*file, unique);
         for (bool more = takes > 0 && file->FieldReadBegin("Take", 0); more;
              more = file->FieldReadBegin("Take")) {
             KQovTakeInfo take;

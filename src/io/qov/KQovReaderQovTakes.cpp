@@ -476,12 +476,7 @@ bool KQovReaderQov::ReadTakes(KQovScene* scene) {
     const auto selected = SelectedTakes(*mOptions);
     // Named as the take list names them (ReadTakeList): every take under a name of its own.
     KQovTakeNames unique;
-    const int takes = mFile->FieldReadGetOccurrenceCount("Take");
-    for (int k = 0; k < takes; ++k)
-        if (mFile->FieldReadBegin("Take", k)) {
-            unique.SetAside(mFile->FieldReadC());
-            mFile->FieldReadEnd();
-        }
+    const int takes = SetTakeNamesAside(*mFile.get(), unique);
     for (bool more = takes > 0 && mFile->FieldReadBegin("Take", 0); more;
          more = mFile->FieldReadBegin("Take")) {
         const KString name = mFile->FieldReadC();
