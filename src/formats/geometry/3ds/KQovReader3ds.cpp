@@ -258,6 +258,12 @@ bool KQovReader3ds::Load() {
         for (uint32_t tag : {0xB002u, 0xB005u, 0xB007u, 0xB003u})
             for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
                 where.emplace(FindNodeByIndex3ds(c, db, i, tag), std::make_pair(tag, i));
+        // A target node bears its camera's or spotlight's name: only its id tells a node
+        // hung on it from one hung on the camera or light.
+        for (auto [tag, target] : {std::pair(0xB007u, 0xB006u), std::pair(0xB003u, 0xB004u)})
+            for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
+                if (const Chunk3ds* chunk = FindTargetNodeByIndex3ds(c, db, i, tag))
+                    where.emplace(chunk, std::make_pair(target, i));
         for (size_t i = 0; ok && i < n; ++i) {
             const auto parent = parents.find(FindNodeByIndex3ds(c, db, i, 0xB002));
             const auto at = parent == parents.end() ? where.end() : where.find(parent->second);
@@ -681,9 +687,19 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
         const std::vector<KQovNode*>* nodes = at.first == 0xB002   ? &mObjectNodes
                                               : at.first == 0xB005 ? &mOmniNodes
                                               : at.first == 0xB007 ? &mSpotNodes
+                                              : at.first == 0xB006 ? &mSpotTargetNodes
                                               : at.first == 0xB003 ? &mCameraNodes
+                                              : at.first == 0xB004 ? &mCameraTargetNodes
                                                                    : nullptr;
         return nodes && at.second < nodes->size() ? (*nodes)[at.second] : nullptr;
+    };
+    // The name the file gives the node at `at`: a target's is its camera's or light's.
+    auto fileName = [this](std::pair<uint32_t, size_t> at, const KQovNode& node) -> std::string {
+        if (at.first == 0xB006 && at.second < mSpotMotions.size())
+            return mSpotMotions[at.second]->name;
+        if (at.first == 0xB004 && at.second < mCameraMotions.size())
+            return mCameraMotions[at.second]->name;
+        return node.GetNameWithoutPrefix().Buffer();
     };
     for (size_t i = 0; i < mObjectNodes.size(); ++i) {
         // The parent its id names when that one bears the parent's name (another node of
@@ -691,7 +707,7 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
         KQovNode* node = mObjectNodes[i];
         KQovNode* parent = i < mObjectParents.size() ? nodeAt(mObjectParents[i]) : nullptr;
         if (node && parent && parent != node &&
-            mObjectMotions[i]->parent == parent->GetNameWithoutPrefix().Buffer() &&
+            mObjectMotions[i]->parent == fileName(mObjectParents[i], *parent) &&
             parent->AddChild(node))
             continue;
         link(node, mObjectMotions[i]->parent);

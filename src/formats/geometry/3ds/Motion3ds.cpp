@@ -262,6 +262,17 @@ void GetSpotlightMotionByIndex3ds(Context3ds& ctx, Database3ds* database, size_t
         GetSpotlightMotion3ds(ctx, node, target, motion);
 }
 
+Chunk3ds* FindTargetNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index,
+                                   uint32_t tag) {
+    Chunk3ds *node = nullptr, *target = nullptr;
+    if (!database || (tag != 0xB003 && tag != 0xB007)) {
+        PushError3ds(ctx, ERR_INVALID_ARG);
+        return nullptr;
+    }
+    FindNodeByListIndex(ctx, database, index, tag, tag == 0xB003 ? 0xB004 : 0xB006, &node, &target);
+    return target;
+}
+
 // ---- reading ----
 
 void GetObjectMotion3ds(Context3ds& ctx, Chunk3ds* node, ObjectMotion3ds** motion) {

@@ -79,6 +79,10 @@ void GetOmnilightMotionByIndex3ds(Context3ds& ctx, Database3ds* database, size_t
                                   OmnilightMotion3ds** motion);
 void GetSpotlightMotionByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index,
                                   SpotlightMotion3ds** motion);
+// The target node read with the index-th camera (0xB003) or spotlight (0xB007) node; null for
+// none.
+Chunk3ds* FindTargetNodeByIndex3ds(Context3ds& ctx, Database3ds* database, size_t index,
+                                   uint32_t tag);
 
 void GetObjectMotion3ds(Context3ds& ctx, Chunk3ds* node, ObjectMotion3ds** motion);
 void GetCameraMotion3ds(Context3ds& ctx, Chunk3ds* node, Chunk3ds* target,

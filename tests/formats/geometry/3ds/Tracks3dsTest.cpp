@@ -289,6 +289,48 @@ TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
     }
 }
 
+// Nodes hung on a camera's and a spotlight's target node, which bear the camera's and the
+// light's names (tests/data/NOTES.md): read, they hang on the targets, not on the camera and
+// the light; written back, 3DS to 3DS and through QOV, lib3ds places every node of the file
+// where it placed it, frame by frame (the targets then stand on dummies of their own).
+TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
+    const std::string in = std::string(QOV_TESTDATA_DIR) + "/keyframes/TargetChildKeys.3ds";
+    ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;
+    Reading3ds read;
+    ASSERT_TRUE(read.Read(in)) << read.error;
+    for (const auto& [child, parent] :
+         {std::pair("Kid", "Cam01.Target"), std::pair("$$$DUMMY.Hook", "Spot01.Target")}) {
+        KQovNode* node = read.Find(read.scene->GetRootNode(), child);
+        ASSERT_TRUE(node && node->GetParent()) << child;
+        EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
+    }
+    TempPath3ds direct("direct.3ds"), back("back.3ds");
+    const std::string qov = direct.folder + "/via.qov";
+    ASSERT_EQ(ConvertWithQovtool3ds(in, direct.path), "");
+    ASSERT_EQ(ConvertWithQovtool3ds(in, qov), "");
+    ASSERT_EQ(ConvertWithQovtool3ds(qov, back.path), "");
+    const auto wants = Lib3dsWorlds(in, 0, 60, 5);
+    ASSERT_EQ(wants.size(), 13u);
+    for (const std::string& path : {direct.path, back.path}) {
+        SCOPED_TRACE(path);
+        const auto gots = Lib3dsWorlds(path, 0, 60, 5);
+        for (const auto& [frame, want] : wants) {
+            SCOPED_TRACE(frame);
+            ASSERT_EQ(want.size(), 7u);
+            ASSERT_EQ(gots.count(frame), 1u);
+            const auto& got = gots.at(frame);
+            EXPECT_EQ(got.size(), want.size() + 2);  // the targets' dummies
+            for (const auto& [name, values] : want) {
+                const auto found = got.find(name);
+                ASSERT_NE(found, got.end()) << name;
+                ASSERT_EQ(found->second.size(), values.size()) << name;
+                for (size_t i = 0; i < values.size(); ++i)
+                    EXPECT_NEAR(found->second[i], values[i], 2e-3) << name << " " << i;
+            }
+        }
+    }
+}
+
 // A look-at target that a node hangs on, or that two cameras look at, keeps a dummy of its
 // own; the cameras' target nodes hang on it at its origin, where lib3ds finds them, not at
 // twice its place.
