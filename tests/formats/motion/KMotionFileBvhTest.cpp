@@ -545,6 +545,81 @@ TEST(KQovWriterBvh, ScalingAndTheSceneSpaceOfTheTopNode) {
     }
 }
 
+// Leaves named as the reader names an end site, two under one joint, and a joint so named
+// with a child: one end site a joint at most, every other node a joint (renamed with a
+// warning where the reader's end-site name takes its own); read back, every joint has its
+// offset and turns as its keys say, and every end site stands where its node stood.
+TEST(KQovWriterBvh, NodesNamedAsEndSitesStayJointsOfTheirOwn) {
+    TestScene test;
+    auto add = [&](KQovNode* parent, const char* name, const KVector4& offset, int keyed) {
+        KQovNode* node = KMotionCreateLimbNode(&test.manager, name);
+        KMotionSetRestTransform(node, offset, KVector4());
+        parent->AddChild(node);
+        if (keyed >= 0) {
+            node->AddTakeNode("take");
+            node->SetCurrentTakeNode("take");
+            KFCurve* curve = keyed == 0   ? node->GetCurrentTakeNode()->GetRotationX()
+                             : keyed == 1 ? node->GetCurrentTakeNode()->GetRotationY()
+                                          : node->GetCurrentTakeNode()->GetRotationZ();
+            curve->PrepareKeys(3);
+            for (int f = 0; f < 3; ++f)
+                curve->KeySet(f, KTime(KTime::kOneSecond * f), float(20 * f + 10 * keyed));
+            curve->CommitKeys(3);
+        }
+        return node;
+    };
+    KQovNode* hip = add(test.scene->GetRootNode(), "Hip", {0, 90, 0}, 2);
+    add(hip, "Hip_End", {0, 0, 5}, -1);
+    add(hip, "Hip_End", {3, 0, 0}, -1);
+    KQovNode* knee = add(hip, "Knee", {0, -40, 0}, 0);
+    add(add(knee, "Knee_End", {0, -35, 2}, 1), "Toe", {0, 0, 9}, -1);
+    add(knee, "Knee_End", {4, -30, 0}, -1);
+    // The name each node reads back with, in the order of a walk, and whether it is an end site.
+    const std::vector<std::pair<std::string, bool>> names = {
+        {"Hip", false},        {"Hip_End", true}, {"Hip_End_1", false}, {"Knee", false},
+        {"Knee_End_1", false}, {"Toe", false},    {"Knee_End", true}};
+
+    TempTestFolder folder;
+    const std::string out = folder / "ends.bvh";
+    KQovWriterBvh writer(&test.manager);
+    std::unique_ptr<KStreamOptions> base(writer.GetWriteOptions());
+    auto* options = static_cast<KStreamOptionsMotion*>(base.get());
+    options->SetFrameRate(0, 2.0);
+    options->SetFrameCount(5);
+    ASSERT_TRUE(writer.FileCreate(out.c_str()));
+    ASSERT_TRUE(writer.Write(test.scene, options)) << writer.GetLastErrorString();
+    ASSERT_TRUE(writer.FileClose());
+    KString status;
+    writer.GetStatusText(status);
+    for (const char* renamed :
+         {"\"Hip_End\" written as \"Hip_End_1\"", "\"Knee_End\" written as \"Knee_End_1\""})
+        EXPECT_NE(std::string(status.Buffer()).find(renamed), std::string::npos) << status.Buffer();
+
+    TestScene back;
+    KQovReaderBvh reader(&back.manager);
+    ASSERT_TRUE(reader.FileOpen(out.c_str()));
+    std::unique_ptr<KStreamOptions> read(reader.GetReadOptions(true));
+    static_cast<KStreamOptionsMotion*>(read.get())->SetSetting(8, 0);
+    ASSERT_TRUE(reader.Read(back.scene, read.get())) << reader.GetLastErrorString();
+    std::vector<KQovNode*> sources, backs;
+    Walk(hip, sources);
+    Walk(back.scene->GetRootNode()->GetChild(0), backs);
+    ASSERT_EQ(backs.size(), 9u);  // and the end sites of the leaf joints
+    for (size_t i = 0, j = 0; i < sources.size(); ++i, ++j) {
+        while (j < backs.size() && backs[j]->GetNameWithoutPrefix() != names[i].first.c_str()) ++j;
+        ASSERT_LT(j, backs.size()) << names[i].first;
+        EXPECT_EQ(backs[j]->GetChildCount() == 0, names[i].second) << names[i].first;
+        for (int f = 0; f < 5; ++f) {
+            const KTime at = KTime(KTime::kOneSecond / 2 * f);
+            const KMatrix want = sources[i]->GetLocalMatrix(at);
+            const KMatrix got = backs[j]->GetLocalMatrix(at);
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(got[r][c], want[r][c], 1e-5) << names[i].first << " " << f;
+        }
+    }
+}
+
 }  // namespace
 
 namespace {

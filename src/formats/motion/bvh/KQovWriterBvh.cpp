@@ -25,6 +25,14 @@ bool SixChannels(const KBvhJoint& joint) {
     return joint.channelCount == 6;
 }
 
+// The child written as the joint's end site: the first that reads back as one. The reader
+// names every end site of a joint alike, so a joint gets one at most.
+KQovNode* EndSiteChild(KQovNode* node) {
+    for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
+        if (KMotionIsEndSite(child)) return child;
+    return nullptr;
+}
+
 }  // namespace
 
 KQovWriterBvh::KQovWriterBvh(KQovObjectManager* manager) : KMotionWriterBase(manager) {}
@@ -49,28 +57,32 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
         KQovNode* node;
         KBvhJoint* parent;
         KVector4 scale;
+        bool endSite;
     };
+    KQovNode* above = top->GetParent();
+    const bool topEnds = topParent && above && EndSiteChild(above) == top;
     // The joints' names set aside first, in the order they are written.
-    std::vector<KQovNode*> ahead{top};
+    std::vector<KQovNode*> ahead;
+    if (!topEnds) ahead.push_back(top);
     while (!ahead.empty()) {
         KQovNode* node = ahead.back();
         ahead.pop_back();
-        if ((node != top || topParent) && KMotionIsEndSite(node)) continue;
         names.SetAside(node->GetNameWithoutPrefix().Buffer());
-        for (int i = node->GetChildCount(); i-- > 0;) ahead.push_back(node->GetChild(i));
+        const KQovNode* end = EndSiteChild(node);
+        for (int i = node->GetChildCount(); i-- > 0;)
+            if (node->GetChild(i) != end) ahead.push_back(node->GetChild(i));
     }
-    std::vector<Pending> stack{{top, topParent, topScale}};
+    std::vector<Pending> stack{{top, topParent, topScale, topEnds}};
     while (!stack.empty()) {
         const Pending pending = stack.back();
         stack.pop_back();
         KQovNode* node = pending.node;
         KBvhJoint* parent = pending.parent;
         const KVector4& scale = pending.scale;
-        const bool endSite = parent && KMotionIsEndSite(node);
+        const bool endSite = pending.endSite;
         // The reader names an end site after its joint: that name must be free too.
-        bool ends = node->GetChildCount() == 0;
-        for (int i = 0; !ends && !endSite && i < node->GetChildCount(); ++i)
-            ends = KMotionIsEndSite(node->GetChild(i));
+        const KQovNode* end = endSite ? nullptr : EndSiteChild(node);
+        const bool ends = node->GetChildCount() == 0 || end;
         const std::string name =
             endSite ? std::string("End")
                     : names.Add(node->GetNameWithoutPrefix().Buffer(), ends ? "_End" : "");
@@ -85,7 +97,7 @@ void KQovWriterBvh::AddJoints(KQovNode* top, KBvhJoint* topParent, const KVector
         const KVector4 inner(scale[0] * own[0], scale[1] * own[1], scale[2] * own[2]);
         const size_t first = stack.size();
         for (int i = 0; KQovNode* child = node->GetChild(i); ++i)
-            stack.push_back({child, joint, inner});
+            stack.push_back({child, joint, inner, child == end});
         std::reverse(stack.begin() + long(first), stack.end());
         if (node->GetChildCount() == 0) {
             mFile->AddJoint(joint, "End", true);
