@@ -21,6 +21,21 @@ double Exponent(double shininess) {
     return value;
 }
 
+// A material number (a file number) as "%f" writes it where that reads back to the value,
+// else its shortest text: six decimals lose a map offset of a millionth. A value a float holds
+// exactly (the scene keeps material and map values in floats) reads back as that float: 0.8f
+// stays "0.800000", not 0.800000011920929.
+std::string ExactText(double value) {
+    const bool single = double(float(value)) == value;
+    char text[64];
+    const int n = KSnprintfC(text, sizeof text, "%f", value);
+    double back = 0.0;
+    if (n > 0 && n < int(sizeof text) && KParseDecimal(text, back) &&
+        (single ? float(back) == float(value) : back == value))
+        return std::string(text, size_t(n));
+    return single ? KShortestText(float(value)) : KShortestText(value);
+}
+
 std::string Underscored(std::string name) {
     for (char& c : name)
         if (KIsSpace(c)) c = '_';
@@ -41,6 +56,18 @@ void KObjTextWriter::AppendF(std::string& out, const char* format, double a, dou
         out.append(line, n);
     else
         out += KFormatC(format, a, b, c);
+}
+
+void KObjTextWriter::AppendExact(const char* key, std::initializer_list<double> values,
+                                 const char* tail) {
+    for (double v : values)
+        if (!KIsFileNumber(v)) {
+            mNumberRefused = mFailed = true;
+            return;
+        }
+    mMtlText += key;
+    for (double v : values) mMtlText.append(" ").append(ExactText(v));
+    mMtlText += tail;
 }
 
 bool KObjTextWriter::Create(const char* path) {
@@ -105,17 +132,15 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
             AppendMapOptions(material.bumpPlacement);
             mMtlText += mTextures.Place(material.bumpMap, mStatus) + "\n";
         }
-        AppendF(mMtlText, "Ka %f %f %f\n", material.ambient[0], material.ambient[1],
-                material.ambient[2]);
-        AppendF(mMtlText, "Kd %f %f %f\n", material.diffuse[0], material.diffuse[1],
-                material.diffuse[2]);
-        AppendF(mMtlText, "Ks %f %f %f\n", material.specular[0], material.specular[1],
-                material.specular[2]);
+        for (const auto& [key, c] :
+             {std::pair("Ka", material.ambient), std::pair("Kd", material.diffuse),
+              std::pair("Ks", material.specular)})
+            AppendExact(key, {c[0], c[1], c[2]}, "\n");
         const double* e = material.emissive;
-        if (e[0] != 0.0 || e[1] != 0.0 || e[2] != 0.0)
-            AppendF(mMtlText, "Ke %f %f %f\n", e[0], e[1], e[2]);
+        if (e[0] != 0.0 || e[1] != 0.0 || e[2] != 0.0) AppendExact("Ke", {e[0], e[1], e[2]}, "\n");
         mMtlText += "illum 2\n";
-        AppendF(mMtlText, "Ns %f\nd %f\n", Exponent(material.shininess), material.opacity, 0.0);
+        AppendExact("Ns", {Exponent(material.shininess)}, "\n");
+        AppendExact("d", {material.opacity}, "\n");
         Flush(mMtl, mMtlText, false);
     }
     return int(mMaterialNames.size()) - 1;
@@ -124,9 +149,9 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
 void KObjTextWriter::AppendMapOptions(const KObjMapPlacement& placement) {
     // Three values each: readers that take a fixed count read them so.
     if (placement.scale[0] != 1.0 || placement.scale[1] != 1.0)
-        AppendF(mMtlText, "-s %f %f 1 ", placement.scale[0], placement.scale[1], 0.0);
+        AppendExact("-s", {placement.scale[0], placement.scale[1]}, " 1 ");
     if (placement.offset[0] != 0.0 || placement.offset[1] != 0.0)
-        AppendF(mMtlText, "-o %f %f 0 ", placement.offset[0], placement.offset[1], 0.0);
+        AppendExact("-o", {placement.offset[0], placement.offset[1]}, " 0 ");
     if (placement.clamp) mMtlText += "-clamp on ";
 }
 

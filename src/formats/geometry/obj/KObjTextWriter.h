@@ -3,6 +3,7 @@
 // and faces numbered across the whole file, and one newmtl block per written material.
 // Lines end in LF; every failed write is remembered and reported by Close.
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -78,6 +79,9 @@ public:
 private:
     // Formats up to three numbers (the format may use fewer).
     void AppendF(std::string& out, const char* format, double a, double b, double c);
+    // `key`, the numbers each after a blank, then `tail`, into the material text: each number
+    // read back as the value it is, at the precision that holds it.
+    void AppendExact(const char* key, std::initializer_list<double> values, const char* tail);
     void Flush(KFileStream& file, std::string& buffer, bool force);
     // The -s, -o and -clamp options of a map that lies otherwise than by default.
     void AppendMapOptions(const KObjMapPlacement& placement);

@@ -74,8 +74,9 @@ TEST(ObjTextWriter, RealFilesRoundTripStablyAndReadElsewhere) {
             auto found = std::find_if(list.begin(), list.end(), same);
             ASSERT_NE(found, list.end()) << a.name;
             const KObjMaterial& b = *found;
-            EXPECT_NEAR(a.diffuse[1], b.diffuse[1], 1e-6);
-            EXPECT_NEAR(a.opacity, b.opacity, 1e-6);
+            // Colours and opacity to the bit (see MaterialNumbersReadBackExactly).
+            for (int k = 0; k < 3; ++k) EXPECT_EQ(a.diffuse[k], b.diffuse[k]);
+            EXPECT_EQ(a.opacity, b.opacity);
             EXPECT_NEAR(a.shininess, b.shininess, 1e-6);
         }
         ASSERT_TRUE(WriteParsed(second, out / "2/a.obj", again, againPolygons));
@@ -274,5 +275,99 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
                                           "named \"wood.tga\".\n"),
                   std::string::npos)
             << writer.GetStatus();
+    }
+}
+
+// Material numbers read back as written: one six decimals hold exactly as "%f" wrote it
+// before, any other (a map offset of a ten-millionth, a colour of more digits, a scale near 1)
+// to its last bit, or, held exactly by a float (as the scene holds them), to that float's;
+// through a second pass unchanged.
+TEST(ObjTextWriter, MaterialNumbersReadBackExactly) {
+    struct Row {
+        double diffuse[3], emissive[3], shininess, opacity, offset[2], scale[2];
+        const char* text;  // lines the library holds
+    } rows[] = {
+        {{0.5, 0.25, 1},
+         {0, 0, 0},
+         0.4,
+         0.75,
+         {0.25, -1},
+         {2, 3},
+         "map_Kd -s 2.000000 3.000000 1 -o 0.250000 -1.000000 0 tex.png\nKa 0.000000 0.000000 "
+         "0.000000\nKd 0.500000 0.250000 1.000000\n"},
+        {{1e-7, 0.1234567891, 1.0 / 3},
+         {0, 0, 3e-8},
+         0.0004,
+         0.9999999,
+         {1e-7, -2.5e-9},
+         {1.0000001, 0.5},
+         "map_Kd -s 1.0000001 0.500000 1 -o 1e-07 -2.5e-09 0 tex.png\n"},
+        {{4e-7, 0, 0},
+         {1e-300, 0, 0},
+         1e-4,
+         1e-6,
+         {0, 5e-7},
+         {1e20, 1},
+         "Kd 4e-07 0.000000 0.000000\n"},
+        {{0.8f, 0.58823529f, 1e-7f},
+         {0, 0, 0.3f},
+         0.25,
+         0.9f,
+         {1e-7f, 0.3f},
+         {1.0000001f, 2.5f},
+         "-o 1e-07 0.300000 0 tex.png\nKa 0.000000 0.000000 0.000000\nKd 0.800000 0.5882353 "
+         "1e-07\n"},
+    };
+    // Equal, or as floats where the first is a float's value.
+    auto same = [](double read, double wanted) {
+        return double(float(wanted)) == wanted ? float(read) == float(wanted) : read == wanted;
+    };
+    TempTestFolder out;
+    ASSERT_TRUE(out.ok());
+    std::ofstream(out / "tex.png") << "image";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.diffuse[0]);
+        KObjMaterial m;
+        std::copy(row.diffuse, row.diffuse + 3, m.diffuse);
+        std::copy(row.emissive, row.emissive + 3, m.emissive);
+        m.shininess = row.shininess;
+        m.opacity = row.opacity;
+        m.diffuseMap = out / "tex.png";
+        std::copy(row.offset, row.offset + 2, m.diffusePlacement.offset);
+        std::copy(row.scale, row.scale + 2, m.diffusePlacement.scale);
+        std::string texts[2];
+        KObjMaterial back = m;
+        for (std::string& text : texts) {
+            KObjTextWriter writer;
+            ASSERT_TRUE(writer.Create((out / "a.obj").c_str()));
+            ASSERT_TRUE(writer.CreateMaterialFile());
+            writer.AddMaterial("m", back);
+            KObjWriteGroup g;
+            g.name = "g";
+            g.points.resize(3);
+            g.polygonSizes = {3};
+            g.corners = {{0, -1, -1}, {1, -1, -1}, {2, -1, -1}};
+            g.polygonMaterials = {0};
+            writer.WriteGroup(g);
+            ASSERT_TRUE(writer.Close());
+            text = ReadText(out / "a.mtl");
+            KObjParser parser;
+            ASSERT_EQ(parser.ReadFile((out / "a.obj").c_str()), KObjParser::eRead);
+            ASSERT_EQ(parser.GetMaterials().size(), 1u);
+            back = parser.GetMaterials()[0];
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_TRUE(same(back.diffuse[k], m.diffuse[k])) << text;
+                EXPECT_TRUE(same(back.emissive[k], m.emissive[k])) << text;
+            }
+            EXPECT_NEAR(back.shininess, m.shininess, 1e-9);  // its exponent to 7 digits
+            EXPECT_TRUE(same(back.opacity, m.opacity)) << text;
+            for (int k = 0; k < 2; ++k) {
+                EXPECT_TRUE(same(back.diffusePlacement.offset[k], m.diffusePlacement.offset[k]));
+                EXPECT_TRUE(same(back.diffusePlacement.scale[k], m.diffusePlacement.scale[k]));
+            }
+            back.diffuseMap = m.diffuseMap;
+        }
+        EXPECT_EQ(texts[1], texts[0]);
+        EXPECT_NE(texts[0].find(row.text), std::string::npos) << texts[0];
     }
 }

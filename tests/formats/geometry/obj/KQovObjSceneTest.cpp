@@ -496,7 +496,7 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
     std::ofstream(in / "m.mtl") << "newmtl wood\nKd 0.3\nKs 1 1 1\nillum 1\nNs 400\nTr 0.25\n"
                                    "Ke 0.125 0.25 0.5\n"
                                    "map_Kd -s 2 3 1 -o 0.25 0.5 0 wood.png\n"
-                                   "map_bump -bm 1 -clamp on bump.png\n"
+                                   "map_bump -bm 1 -clamp on -o 0 2.5e-7 0 bump.png\n"
                                    "newmtl plain\nKd 0.5 0.5 0.5\n";
     std::ofstream(in / "a.obj") << "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
                                    "vt 0 0\nvt 1 0\nvt 1 1\nusemtl wood\nf 1/1 2/2 3/3\n"
@@ -533,6 +533,7 @@ TEST(ObjScene, MaterialValuesAndMapsRoundTripAndReadElsewhere) {
         ASSERT_NE(bump, nullptr);
         EXPECT_EQ(bump->GetTextureUse(), KQovTexture::eUseBumpNormalMap);
         EXPECT_EQ(bump->GetWrapModeV(), 1);
+        EXPECT_EQ(bump->GetDefaultTranslationV(), double(2.5e-7f));  // below six decimals
         const std::string file = bump->GetFileName();
         EXPECT_EQ(file.substr(file.rfind('/') + 1), "bump.png");
     };
