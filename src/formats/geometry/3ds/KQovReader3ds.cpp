@@ -252,24 +252,6 @@ bool KQovReader3ds::Load() {
         ok = LoadAll(c, n, mObjectMotions, [&](size_t i, ObjectMotion3ds** m) {
             GetObjectMotionByIndex3ds(c, db, i, m);
         });
-        // Each object node's parent by the id it names: of nodes of one name, the one meant.
-        const auto parents = GetParentNodes3ds(c, db);
-        std::unordered_map<const Chunk3ds*, std::pair<uint32_t, size_t>> where;
-        for (uint32_t tag : {0xB002u, 0xB005u, 0xB007u, 0xB003u})
-            for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
-                where.emplace(FindNodeByIndex3ds(c, db, i, tag), std::make_pair(tag, i));
-        // A target node bears its camera's or spotlight's name: only its id tells a node
-        // hung on it from one hung on the camera or light.
-        for (auto [tag, target] : {std::pair(0xB007u, 0xB006u), std::pair(0xB003u, 0xB004u)})
-            for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
-                if (const Chunk3ds* chunk = FindTargetNodeByIndex3ds(c, db, i, tag))
-                    where.emplace(chunk, std::make_pair(target, i));
-        for (size_t i = 0; ok && i < n; ++i) {
-            const auto parent = parents.find(FindNodeByIndex3ds(c, db, i, 0xB002));
-            const auto at = parent == parents.end() ? where.end() : where.find(parent->second);
-            mObjectParents.push_back(at == where.end() ? std::make_pair(0u, size_t(0))
-                                                       : at->second);
-        }
     } else {
         RecordMotions(mMeshes, mObjectMotions, [](const Mesh3ds&, ObjectMotion3ds&) {});
         mMeshesInPlace = true;
@@ -317,7 +299,33 @@ bool KQovReader3ds::Load() {
                 OneKey(m.roll, r.roll);
             });
     }
+    if (ok) ReadParents();
     return ok;
+}
+
+void KQovReader3ds::ReadParents() {
+    Context3ds& c = mCtx;
+    Database3ds* db = mDatabase;
+    // Each node's parent by the id it names: of nodes of one name, the one meant.
+    const auto parents = GetParentNodes3ds(c, db);
+    if (parents.empty()) return;
+    std::unordered_map<const Chunk3ds*, std::pair<uint32_t, size_t>> where;
+    const uint32_t tags[] = {0xB002u, 0xB005u, 0xB007u, 0xB003u};
+    for (uint32_t tag : tags)
+        for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
+            where.emplace(FindNodeByIndex3ds(c, db, i, tag), std::make_pair(tag, i));
+    // A target node bears its camera's or spotlight's name: only its id tells a node hung on
+    // it from one hung on the camera or light.
+    for (auto [tag, target] : {std::pair(0xB007u, 0xB006u), std::pair(0xB003u, 0xB004u)})
+        for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i)
+            if (const Chunk3ds* chunk = FindTargetNodeByIndex3ds(c, db, i, tag))
+                where.emplace(chunk, std::make_pair(target, i));
+    for (uint32_t tag : tags)
+        for (size_t i = 0, count = CountNodesOfTag3ds(c, db, tag); i < count; ++i) {
+            const auto parent = parents.find(FindNodeByIndex3ds(c, db, i, tag));
+            const auto at = parent == parents.end() ? where.end() : where.find(parent->second);
+            if (at != where.end()) mParents.emplace(std::make_pair(tag, i), at->second);
+        }
 }
 
 namespace {
@@ -378,7 +386,7 @@ void KQovReader3ds::Release() {
     mOmniMotions.clear();
     mSpotMotions.clear();
     mCameraMotions.clear();
-    mObjectParents.clear();
+    mParents.clear();
     mTexturePairs.clear();
     mNodesByName.clear();
     mReference = nullptr;
@@ -701,21 +709,24 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
             return mCameraMotions[at.second]->name;
         return node.GetNameWithoutPrefix().Buffer();
     };
-    for (size_t i = 0; i < mObjectNodes.size(); ++i) {
-        // The parent its id names when that one bears the parent's name (another node of
-        // that name than the first); else by name.
-        KQovNode* node = mObjectNodes[i];
-        KQovNode* parent = i < mObjectParents.size() ? nodeAt(mObjectParents[i]) : nullptr;
-        if (node && parent && parent != node &&
-            mObjectMotions[i]->parent == fileName(mObjectParents[i], *parent) &&
+    // Under the parent its id names when that one bears the parent's name (another node of
+    // that name than the first); else by name.
+    auto linkById = [&](KQovNode* node, std::pair<uint32_t, size_t> self,
+                        const std::string& parentName) -> KQovNode* {
+        const auto found = mParents.find(self);
+        KQovNode* parent = found == mParents.end() ? nullptr : nodeAt(found->second);
+        if (node && parent && parent != node && parentName == fileName(found->second, *parent) &&
             parent->AddChild(node))
-            continue;
-        link(node, mObjectMotions[i]->parent);
-    }
-    for (size_t i = 0; i < mOmniNodes.size(); ++i) link(mOmniNodes[i], mOmniMotions[i]->parent);
-    auto linkTargeted = [&](KQovNode* node, KQovNode* target, const NodePart3ds& motion,
-                            const TargetPart3ds& targetPart, bool spot) {
-        KQovNode* parent = link(node, motion.parent);
+            return parent;
+        return link(node, parentName);
+    };
+    for (size_t i = 0; i < mObjectNodes.size(); ++i)
+        linkById(mObjectNodes[i], {0xB002, i}, mObjectMotions[i]->parent);
+    for (size_t i = 0; i < mOmniNodes.size(); ++i)
+        linkById(mOmniNodes[i], {0xB005, i}, mOmniMotions[i]->parent);
+    auto linkTargeted = [&](KQovNode* node, KQovNode* target, std::pair<uint32_t, size_t> self,
+                            const NodePart3ds& motion, const TargetPart3ds& targetPart, bool spot) {
+        KQovNode* parent = linkById(node, self, motion.parent);
         if (!target) return;
         if (!targetPart.parent.empty())
             link(target, targetPart.parent);
@@ -728,10 +739,10 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
         if (spot) node->SetPostTargetRotation(0, 0, 90, 0);
     };
     for (size_t i = 0; i < mSpotNodes.size(); ++i)
-        linkTargeted(mSpotNodes[i], mSpotTargetNodes[i], *mSpotMotions[i], mSpotMotions[i]->target,
-                     true);
+        linkTargeted(mSpotNodes[i], mSpotTargetNodes[i], {0xB007, i}, *mSpotMotions[i],
+                     mSpotMotions[i]->target, true);
     for (size_t i = 0; i < mCameraNodes.size(); ++i)
-        linkTargeted(mCameraNodes[i], mCameraTargetNodes[i], *mCameraMotions[i],
+        linkTargeted(mCameraNodes[i], mCameraTargetNodes[i], {0xB003, i}, *mCameraMotions[i],
                      mCameraMotions[i]->target, false);
 }
 

@@ -56,6 +56,8 @@ private:
     };
 
     bool Load();
+    // The parents of the key-frame nodes that their ids name.
+    void ReadParents();
     // The error of a file that could not be loaded.
     void LoadError();
     // True, with the error said so, when the toolkit ran out of memory reading the file `name`.
@@ -105,8 +107,9 @@ private:
     std::vector<std::unique_ptr<CameraMotion3ds>> mCameraMotions;
     std::vector<KQovNode*> mObjectNodes, mOmniNodes, mSpotNodes, mSpotTargetNodes, mCameraNodes,
         mCameraTargetNodes;
-    // The tag and index of each object node's parent node; tag 0 for none.
-    std::vector<std::pair<uint32_t, size_t>> mObjectParents;
+    // The tag and index of each key-frame node's parent node by the node's tag and index
+    // (target nodes by their camera's or light's index).
+    std::map<std::pair<uint32_t, size_t>, std::pair<uint32_t, size_t>> mParents;
     std::map<std::string, KQovNode*> mNodesByName;
     std::vector<bool> mMeshBound;
     KQovNode* mReference = nullptr;

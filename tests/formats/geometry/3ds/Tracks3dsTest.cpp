@@ -290,8 +290,8 @@ TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
 }
 
 // Nodes hung on a camera's and a spotlight's target node, which bear the camera's and the
-// light's names (tests/data/NOTES.md): read, they hang on the targets, not on the camera and
-// the light; written back, 3DS to 3DS and through QOV, lib3ds places every node of the file
+// light's names (tests/data/NOTES.md): read, a mesh, a light and a dummy hang on the targets,
+// not on the camera and the light; written back, 3DS to 3DS and through QOV, lib3ds places every node of the file
 // where it placed it, frame by frame (the targets then stand on dummies of their own).
 TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
     const std::string in = std::string(QOV_TESTDATA_DIR) + "/keyframes/TargetChildKeys.3ds";
@@ -299,7 +299,8 @@ TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
     Reading3ds read;
     ASSERT_TRUE(read.Read(in)) << read.error;
     for (const auto& [child, parent] :
-         {std::pair("Kid", "Cam01.Target"), std::pair("$$$DUMMY.Hook", "Spot01.Target")}) {
+         {std::pair("Kid", "Cam01.Target"), std::pair("Lamp", "Cam01.Target"),
+          std::pair("$$$DUMMY.Hook", "Spot01.Target")}) {
         KQovNode* node = read.Find(read.scene->GetRootNode(), child);
         ASSERT_TRUE(node && node->GetParent()) << child;
         EXPECT_STREQ(node->GetParent()->GetNameWithoutPrefix().Buffer(), parent);
@@ -316,7 +317,7 @@ TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
         const auto gots = Lib3dsWorlds(path, 0, 60, 5);
         for (const auto& [frame, want] : wants) {
             SCOPED_TRACE(frame);
-            ASSERT_EQ(want.size(), 7u);
+            ASSERT_EQ(want.size(), 8u);
             ASSERT_EQ(gots.count(frame), 1u);
             const auto& got = gots.at(frame);
             EXPECT_EQ(got.size(), want.size() + 2);  // the targets' dummies
