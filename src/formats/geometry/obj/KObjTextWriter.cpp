@@ -137,7 +137,8 @@ int KObjTextWriter::AddMaterial(const std::string& name, const KObjMaterial& mat
               std::pair("Ks", material.specular)})
             AppendExact(key, {c[0], c[1], c[2]}, "\n");
         const double* e = material.emissive;
-        if (e[0] != 0.0 || e[1] != 0.0 || e[2] != 0.0) AppendExact("Ke", {e[0], e[1], e[2]}, "\n");
+        if (e[0] != 0.0 || e[1] != 0.0 || e[2] != 0.0)
+            AppendExact("Ke", {e[0], e[1], e[2]}, "\n");
         mMtlText += "illum 2\n";
         AppendExact("Ns", {Exponent(material.shininess)}, "\n");
         AppendExact("d", {material.opacity}, "\n");

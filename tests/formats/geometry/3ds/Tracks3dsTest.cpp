@@ -291,8 +291,9 @@ TEST(Tracks3ds, KeyedTargetsHidingAndTurnsKeepTheirPlacesThroughTwoPasses) {
 
 // Nodes hung on a camera's and a spotlight's target node, which bear the camera's and the
 // light's names (tests/data/NOTES.md): read, a mesh, a light and a dummy hang on the targets,
-// not on the camera and the light; written back, 3DS to 3DS and through QOV, lib3ds places every node of the file
-// where it placed it, frame by frame (the targets then stand on dummies of their own).
+// not on the camera and the light; written back, 3DS to 3DS and through QOV, lib3ds places
+// every node of the file where it placed it, frame by frame (the targets then stand on
+// dummies of their own).
 TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
     const std::string in = std::string(QOV_TESTDATA_DIR) + "/keyframes/TargetChildKeys.3ds";
     ASSERT_TRUE(access(in.c_str(), R_OK) == 0) << "missing test data file " << in;

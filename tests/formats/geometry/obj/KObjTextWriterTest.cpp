@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -283,67 +284,40 @@ TEST(ObjTextWriter, ImagesOfOneNameStayApart) {
 // to its last bit, or, held exactly by a float (as the scene holds them), to that float's;
 // through a second pass unchanged.
 TEST(ObjTextWriter, MaterialNumbersReadBackExactly) {
-    struct Row {
-        double diffuse[3], emissive[3], shininess, opacity, offset[2], scale[2];
-        const char* text;  // lines the library holds
-    } rows[] = {
-        {{0.5, 0.25, 1},
-         {0, 0, 0},
-         0.4,
-         0.75,
-         {0.25, -1},
-         {2, 3},
-         "map_Kd -s 2.000000 3.000000 1 -o 0.250000 -1.000000 0 tex.png\nKa 0.000000 0.000000 "
-         "0.000000\nKd 0.500000 0.250000 1.000000\n"},
-        {{1e-7, 0.1234567891, 1.0 / 3},
-         {0, 0, 3e-8},
-         0.0004,
-         0.9999999,
-         {1e-7, -2.5e-9},
-         {1.0000001, 0.5},
+    // Diffuse, blue emission, opacity, -o and -s; a line the library holds.
+    const std::pair<std::array<double, 8>, const char*> rows[] = {
+        // clang-format off
+        {{0.5, 0.25, 1, 0.75, 0.25, -1, 2, 3},
+         "map_Kd -s 2.000000 3.000000 1 -o 0.250000 -1.000000 0 tex.png\n"},
+        {{1e-7, 1.0 / 3, 3e-8, 0.9999999, 1e-7, -2.5e-9, 1.0000001, 0.5},
          "map_Kd -s 1.0000001 0.500000 1 -o 1e-07 -2.5e-09 0 tex.png\n"},
-        {{4e-7, 0, 0},
-         {1e-300, 0, 0},
-         1e-4,
-         1e-6,
-         {0, 5e-7},
-         {1e20, 1},
-         "Kd 4e-07 0.000000 0.000000\n"},
-        {{0.8f, 0.58823529f, 1e-7f},
-         {0, 0, 0.3f},
-         0.25,
-         0.9f,
-         {1e-7f, 0.3f},
-         {1.0000001f, 2.5f},
-         "-o 1e-07 0.300000 0 tex.png\nKa 0.000000 0.000000 0.000000\nKd 0.800000 0.5882353 "
-         "1e-07\n"},
+        {{4e-7, 1e-300, 0, 1e-6, 0, 5e-7, 1e20, 1}, "Kd 4e-07 1e-300 0.000000\n"},
+        {{0.8f, 0.58823529f, 0.3f, 0.9f, 1e-7f, 0.3f, 1.0000001f, 2.5f},
+         "Kd 0.800000 0.5882353 0.000000\nKs 0.000000 0.000000 0.000000\n"
+         "Ke 0.000000 0.000000 0.300000\n"},
+        // clang-format on
     };
-    // Equal, or as floats where the first is a float's value.
+    // Equal, or as floats where the wanted value is a float's.
     auto same = [](double read, double wanted) {
         return double(float(wanted)) == wanted ? float(read) == float(wanted) : read == wanted;
     };
     TempTestFolder out;
     ASSERT_TRUE(out.ok());
     std::ofstream(out / "tex.png") << "image";
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.diffuse[0]);
+    for (const auto& [v, line] : rows) {
+        SCOPED_TRACE(line);
         KObjMaterial m;
-        std::copy(row.diffuse, row.diffuse + 3, m.diffuse);
-        std::copy(row.emissive, row.emissive + 3, m.emissive);
-        m.shininess = row.shininess;
-        m.opacity = row.opacity;
+        m.diffuse[0] = v[0], m.diffuse[1] = v[1], m.emissive[2] = v[2], m.opacity = v[3];
         m.diffuseMap = out / "tex.png";
-        std::copy(row.offset, row.offset + 2, m.diffusePlacement.offset);
-        std::copy(row.scale, row.scale + 2, m.diffusePlacement.scale);
+        std::copy(v.begin() + 4, v.begin() + 6, m.diffusePlacement.offset);
+        std::copy(v.begin() + 6, v.end(), m.diffusePlacement.scale);
         std::string texts[2];
         KObjMaterial back = m;
         for (std::string& text : texts) {
             KObjTextWriter writer;
-            ASSERT_TRUE(writer.Create((out / "a.obj").c_str()));
-            ASSERT_TRUE(writer.CreateMaterialFile());
+            ASSERT_TRUE(writer.Create((out / "a.obj").c_str()) && writer.CreateMaterialFile());
             writer.AddMaterial("m", back);
             KObjWriteGroup g;
-            g.name = "g";
             g.points.resize(3);
             g.polygonSizes = {3};
             g.corners = {{0, -1, -1}, {1, -1, -1}, {2, -1, -1}};
@@ -355,19 +329,14 @@ TEST(ObjTextWriter, MaterialNumbersReadBackExactly) {
             ASSERT_EQ(parser.ReadFile((out / "a.obj").c_str()), KObjParser::eRead);
             ASSERT_EQ(parser.GetMaterials().size(), 1u);
             back = parser.GetMaterials()[0];
-            for (int k = 0; k < 3; ++k) {
-                EXPECT_TRUE(same(back.diffuse[k], m.diffuse[k])) << text;
-                EXPECT_TRUE(same(back.emissive[k], m.emissive[k])) << text;
-            }
-            EXPECT_NEAR(back.shininess, m.shininess, 1e-9);  // its exponent to 7 digits
-            EXPECT_TRUE(same(back.opacity, m.opacity)) << text;
-            for (int k = 0; k < 2; ++k) {
-                EXPECT_TRUE(same(back.diffusePlacement.offset[k], m.diffusePlacement.offset[k]));
-                EXPECT_TRUE(same(back.diffusePlacement.scale[k], m.diffusePlacement.scale[k]));
-            }
+            const KObjMapPlacement& p = back.diffusePlacement;
+            const double read[] = {back.diffuse[0], back.diffuse[1], back.emissive[2], back.opacity,
+                                   p.offset[0],     p.offset[1],     p.scale[0],       p.scale[1]};
+            for (size_t k = 0; k < v.size(); ++k)
+                EXPECT_TRUE(same(read[k], v[k])) << read[k] << " " << v[k] << "\n" << text;
             back.diffuseMap = m.diffuseMap;
         }
         EXPECT_EQ(texts[1], texts[0]);
-        EXPECT_NE(texts[0].find(row.text), std::string::npos) << texts[0];
+        EXPECT_NE(texts[0].find(line), std::string::npos) << texts[0];
     }
 }
