@@ -728,11 +728,11 @@ void KQovReader3ds::LinkNodes(KQovNode* defaultParent) {
                             const NodePart3ds& motion, const TargetPart3ds& targetPart, bool spot) {
         KQovNode* parent = linkById(node, self, motion.parent);
         if (!target) return;
+        // A parent that refuses the target (the node hangs on the target, or below it by ids
+        // that go round) leaves it under the default parent, not out of the scene.
         if (!targetPart.parent.empty())
             link(target, targetPart.parent);
-        else if (parent)
-            parent->AddChild(target);
-        else
+        else if (!parent || !parent->AddChild(target))
             defaultParent->AddChild(target);
         if (!node) return;
         node->SetLookAtTarget(target);

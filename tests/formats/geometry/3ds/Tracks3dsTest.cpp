@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <tuple>
@@ -219,6 +222,30 @@ std::map<std::string, std::vector<double>> Lib3dsWorld(const std::string& path, 
     return places;
 }
 
+// The parent id of the `index`-th key-frame node (file order) of a 3DS file's bytes set.
+void SetParentId3ds(std::vector<char>& bytes, size_t index, uint16_t parent) {
+    size_t seen = 0;
+    std::function<void(size_t, size_t)> walk = [&](size_t at, size_t end) {
+        while (at + 6 <= end) {
+            uint16_t tag = 0;
+            uint32_t length = 0;
+            memcpy(&tag, &bytes[at], 2);
+            memcpy(&length, &bytes[at + 2], 4);
+            if (length < 6 || length > end - at) return;
+            if (tag == 0x4D4D || tag == 0xB000 ||
+                (tag >= 0xB002 && tag <= 0xB007 && seen++ == index))
+                walk(at + 6, at + length);
+            else if (tag == 0xB010 && seen == index + 1) {
+                const size_t name =
+                    std::find(bytes.begin() + long(at) + 6, bytes.end(), 0) - bytes.begin();
+                memcpy(&bytes[name + 5], &parent, 2);  // after the name's end and two flag words
+            }
+            at += length;
+        }
+    };
+    walk(0, bytes.size());
+}
+
 // The same at frames first, first + step ... up to last, by frame, from one run of lib3ds.
 std::map<int, std::map<std::string, std::vector<double>>> Lib3dsWorlds(const std::string& path,
                                                                       int first, int last,
@@ -329,6 +356,43 @@ TEST(Tracks3ds, NodesOnTargetNodesStayOnThem) {
                 for (size_t i = 0; i < values.size(); ++i)
                     EXPECT_NEAR(found->second[i], values[i], 2e-3) << name << " " << i;
             }
+        }
+    }
+    // Parent ids that go round through a target: a camera or light on its own target (lib3ds
+    // places it so), a camera and a spotlight each on the other's target. No node falls out
+    // of the scene.
+    const struct {
+        const char* title;
+        std::vector<std::pair<size_t, uint16_t>> parents;  // node in file order, parent id
+        bool placed;                                       // lib3ds's places kept
+    } rows[] = {
+        {"camera on its own target", {{0, 1}}, true},
+        {"spotlight on its own target", {{4, 4}}, true},
+        {"camera and spotlight on each other's targets", {{0, 4}, {4, 1}}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        std::vector<char> bytes = ReadBytes3ds(in);
+        for (const auto& [node, parent] : row.parents) SetParentId3ds(bytes, node, parent);
+        TempPath3ds hung("hung.3ds"), out("out.3ds");
+        WriteBytes3ds(hung.path, Bytes3ds(bytes.begin(), bytes.end()));
+        Reading3ds again;
+        ASSERT_TRUE(again.Read(hung.path)) << again.error;
+        for (const char* name : {"Cam01", "Cam01.Target", "Kid", "Lamp", "Spot01", "Spot01.Target",
+                                 "$$$DUMMY.Hook", "Tip"})
+            EXPECT_TRUE(again.Find(again.scene->GetRootNode(), name)) << name;
+        if (!row.placed) continue;
+        ASSERT_EQ(ConvertWithQovtool3ds(hung.path, out.path), "");
+        const auto want = Lib3dsWorlds(hung.path, 30, 30, 1),
+                   got = Lib3dsWorlds(out.path, 30, 30, 1);
+        ASSERT_EQ(want.size(), 1u);
+        ASSERT_EQ(want.at(30).size(), 8u);
+        ASSERT_EQ(got.count(30), 1u);
+        for (const auto& [name, values] : want.at(30)) {
+            const auto found = got.at(30).find(name);
+            ASSERT_NE(found, got.at(30).end()) << name;
+            for (size_t i = 0; i < values.size() && i < found->second.size(); ++i)
+                EXPECT_NEAR(found->second[i], values[i], 2e-3) << name << " " << i;
         }
     }
 }
