@@ -511,9 +511,12 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
         // A channel already there (read from a file) keeps its values: the record's own may
         // not even hold the property's components (a colour's).
         if (channel) continue;
-        channel = KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr);
-        if (!vector) channel->SetCurve(KFCurve::Create());
-        root->Add(channel);
+        // Held until the root has it: a refused allocation on the way leaves nothing behind.
+        std::unique_ptr<KFCurveNode> made(
+            KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr));
+        if (!vector) made->SetCurve(KFCurve::Create());
+        root->Add(made.get());
+        channel = made.release();
         if (i == 0 && property) {
             if (vector) {
                 for (int c = 0; c < 3; ++c) {
