@@ -163,14 +163,13 @@ bool KQovImporter::FetchTakes() {
 bool KQovImporter::FetchTakesWith() {
     if (mTakesFetched) return true;
     if (!mReader && !CreateReader()) return false;
-    KStreamOptions* options = mReader->GetReadOptions(true);
+    const HeldOptions options(mReader->GetReadOptions(true), OptionsRelease{this});
     if (!options) {
         TakeReaderError();
         return false;
     }
     if (options->IsA(KStreamOptionsQov::ClassId()))
-        TakeStreamOptions(*static_cast<KStreamOptionsQov*>(options));
-    ReleaseOptions(options);
+        TakeStreamOptions(*static_cast<KStreamOptionsQov*>(options.get()));
     mTakesFetched = true;
     return true;
 }
@@ -197,13 +196,14 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
     mFilesRead.clear();
     mFilesFound.clear();
     NoteFileRead(mFileName.Buffer(), KPlatformFindAsRead(mFileName.Buffer()));
+    HeldOptions held(nullptr, OptionsRelease{this});
     KStreamOptions* fetched = nullptr;
     if (!options) {
         if (mFormatId <= 2 && mTakesFetched) {
             FillStreamOptions(local);
             options = &local;
         } else {
-            fetched = mReader->GetReadOptions(true);
+            held.reset(fetched = mReader->GetReadOptions(true));
             if (!fetched) {
                 TakeReaderError();
                 return false;
@@ -217,7 +217,6 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
                 NoteFileRead(skeleton.Buffer(), KPlatformFindAsRead(skeleton.Buffer()));
             if (!companionRead) {
                 mError.SetErrorWithText(eFileNotOpened, companion.Buffer());
-                ReleaseOptions(fetched);
                 return false;
             }
             if (fetched->IsA(KStreamOptionsQov::ClassId())) {
@@ -254,7 +253,6 @@ bool KQovImporter::ImportWith(KQovScene* scene, KStreamOptions* options) {
         static_cast<KStreamOptionsQov*>(options)->password.IsEmpty())
         mError.SetErrorWithText(ePasswordError,
                                 "File is password protected and no password was provided.");
-    ReleaseOptions(fetched);
     return ok;
 }
 
@@ -326,7 +324,7 @@ void KQovImporter::FillStreamOptions(KStreamOptionsQov& options) const {
 void KQovImporter::TakeStreamOptions(const KStreamOptionsQov& options) {
     mTakes.clear();
     for (int i = 0; i < options.GetTakeCount(); ++i)
-        mTakes.emplace_back(new KQovTakeInfo(*options.GetTake(i)));
+        mTakes.push_back(std::make_unique<KQovTakeInfo>(*options.GetTake(i)));
     KQovDestroySceneInfo(mManager, mSceneInfo);
     mSceneInfo = nullptr;
     if (options.sceneInfo) {

@@ -73,6 +73,13 @@ private:
     bool ReadOutOfMemory();
     // The reader's options are released once copied in.
     void ReleaseOptions(KStreamOptions* options);
+    // Options the reader made, released however the read ends: a refused allocation throws
+    // past the end.
+    struct OptionsRelease {
+        KQovImporter* importer;
+        void operator()(KStreamOptions* options) const { importer->ReleaseOptions(options); }
+    };
+    using HeldOptions = std::unique_ptr<KStreamOptions, OptionsRelease>;
 
     int mFormatId = 0;
     std::unique_ptr<KQovReader> mReader;

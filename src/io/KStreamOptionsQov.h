@@ -57,7 +57,9 @@ public:
 
     int GetTakeCount() const { return static_cast<int>(mTakes.size()); }
     KQovTakeInfo* GetTake(int index) const;
-    void AddTake(const KQovTakeInfo& take) { mTakes.emplace_back(new KQovTakeInfo(take)); }
+    void AddTake(const KQovTakeInfo& take) {
+        mTakes.push_back(std::make_unique<KQovTakeInfo>(take));
+    }
     void ClearTakes() { mTakes.clear(); }
 
     KString currentTakeName;

@@ -20,9 +20,11 @@ KQovGenericNode::~KQovGenericNode() {
 
 bool KQovGenericNode::SetEntity(KQovEntityContainer* entity) {
     if (entity == mEntity) return true;
+    // Listed first: a refused allocation leaves the node where it was, never pointing at a
+    // container that does not list it (and would not tell it when it goes).
+    if (entity) entity->AddGenericNode(this);
     if (mEntity) mEntity->RemoveGenericNode(this);
     mEntity = entity;
-    if (mEntity) mEntity->AddGenericNode(this);
     return true;
 }
 

@@ -475,6 +475,21 @@ KString KQovTakeNodeContainer::ChannelNameOf(const KQovUserProperty* userPropert
     return channel ? KString(channel) : userProperty->GetName();
 }
 
+void KQovTakeNodeContainer::ClaimChannelName(const KProperty* property, const char* name) {
+    // A shape's channel of the name is the shape's, not this property's (unless it is the
+    // shape's own property, wrapped).
+    const bool shapes = property && property->GetDataType() == KDataType::FindByName("Shape");
+    if (auto* node = property && !shapes ? dynamic_cast<KQovNode*>(this) : nullptr)
+        if (KQovNodeAttribute* attribute = node->GetNodeAttribute())
+            attribute->YieldChannelName(name);
+}
+
+void KQovTakeNodeContainer::ClaimChannelNames(const std::vector<KProperty*>& properties) {
+    for (const KProperty* property : properties)
+        if (property && property->TestFlag(KProperty::eAnimatable))
+            ClaimChannelName(property, GetChannelName(property));
+}
+
 void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (!userProperty) return;
     KQovPropertyHandler* handler = GetPropertyHandler();
@@ -484,12 +499,7 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
     if (property) property->SetUserFlag(0x8, true);
     // A property already carried by a channel of another name gets no second one.
     const KString name = ChannelNameOf(userProperty);
-    // A shape's channel of the name is the shape's, not this property's (unless it is the
-    // shape's own property, wrapped).
-    const bool shapes = property && property->GetDataType() == KDataType::FindByName("Shape");
-    if (auto* node = property && !shapes ? dynamic_cast<KQovNode*>(this) : nullptr)
-        if (KQovNodeAttribute* attribute = node->GetNodeAttribute())
-            attribute->YieldChannelName(name.Buffer());
+    ClaimChannelName(property, name.Buffer());
     // The only take is the unmade one and it will have the channel: nothing to add.
     if (mDefaultDeferred && HasDeferredChannel(name.Buffer())) return;
     const bool vector = IsVectorUserProperty(userProperty);
@@ -501,9 +511,12 @@ void KQovTakeNodeContainer::AttachUserProperty(KQovUserProperty* userProperty) {
         // A channel already there (read from a file) keeps its values: the record's own may
         // not even hold the property's components (a colour's).
         if (channel) continue;
-        channel = KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr);
-        if (!vector) channel->SetCurve(KFCurve::Create());
-        root->Add(channel);
+        // Held until the root has it: a refused allocation on the way leaves nothing behind.
+        std::unique_ptr<KFCurveNode> made(
+            KFCurveNode::Create(name.Buffer(), property ? property->GetDataType() : nullptr));
+        if (!vector) made->SetCurve(KFCurve::Create());
+        root->Add(made.get());
+        channel = made.release();
         if (i == 0 && property) {
             if (vector) {
                 for (int c = 0; c < 3; ++c) {

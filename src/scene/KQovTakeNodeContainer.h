@@ -83,6 +83,9 @@ public:
     bool HasAnimation(const char* name1, const char* name2, const char* name3);
     bool HasAnimation(const char* name1, const char* name2, const KDataType* dataType);
 
+    // The channel names the records of these properties will claim when attached, claimed
+    // now: a reader does so before it gives the file's channels to their owners.
+    void ClaimChannelNames(const std::vector<KProperty*>& properties);
     // A record for every property of the set that no user property wraps yet.
     void CreateUserPropertiesFromPropertySet();
     // The records of a set whose rows waited are those.
@@ -158,6 +161,9 @@ private:
     // Its name, without making a deferred take.
     const char* TakeNameAt(int index) const;
     KString ChannelNameOf(const KQovUserProperty* userProperty) const;
+    // The node attribute's channel of the name, letter case aside (a shape's), goes under
+    // another name: the property's channel of that name is its own.
+    void ClaimChannelName(const KProperty* property, const char* name);
 
     struct PropertyLink {
         KWeakRef property;  // weak: the property may go before the curve

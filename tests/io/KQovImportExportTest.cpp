@@ -332,6 +332,34 @@ TEST(KQovExporter, AnExportOutOfMemoryIsTheExportersError) {
     EXPECT_GT(n, 20);
 }
 
+// Each allocation of an import refused in turn: Import says "Out of memory" through the
+// importer's error, never throws, and releases what it made on the way (the options it read,
+// a user property's channels), which the leak check at exit sees.
+TEST(KQovImporter, AnImportOutOfMemoryLeavesNothingBehind) {
+    for (const char* file : {"takes_v6.qov", "nodes6.qov"}) {
+        for (long n = 0;; n += 1 + n / 32) {
+            SCOPED_TRACE(std::string(file) + " allocation " + std::to_string(n));
+            KQovObjectManager manager;
+            KQovScene* scene = manager.CreateScene();
+            KQovImporter importer(&manager);
+            const std::string name = Golden(file);
+            bool ok = false;
+            gThrowIn = n;
+            EXPECT_NO_THROW(ok = importer.Initialize(name.c_str()) &&
+                                 importer.Import(scene, nullptr));
+            const bool done = gThrowIn.exchange(-1) >= 0;
+            if (!ok) {
+                EXPECT_NE(std::strstr(importer.GetLastErrorString(), "Out of memory"), nullptr)
+                    << importer.GetLastErrorString();
+            }
+            if (done) {
+                EXPECT_TRUE(ok);
+                break;
+            }
+        }
+    }
+}
+
 namespace {
 
 // A node's take channels (names, defaults and keys, in name order), user properties and shapes.

@@ -4,6 +4,7 @@
 // the Summary update, and the main read into a scene.
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -143,6 +144,9 @@ public:
     void ReadPropertyBlock(KQovObject* object);
     // Wraps every property no user property wraps yet; the number of properties.
     int WrapUserProperties(KQovObject* object);
+    // The properties of the object's set that no record wraps yet (none while the records wait
+    // with the rows).
+    std::vector<KProperty*> UnwrappedProperties(KQovObject* object);
     // Older files: user properties take their values from the current take's channels.
     void SetUserPropertiesFromTake(KQovNode* node);
     void ReadNullProperties(KQovNull* null);
@@ -386,16 +390,22 @@ private:
         int index;
     };
     std::vector<ReadShape> mModelShapes;
-    // Models whose geometry renamed a shape as read: take channels of the file's shape names
-    // go to those shapes' own channels, in file order.
+    // Models whose geometry renamed a shape as read: channels of the file's shape names, in
+    // "Default" and the other takes, go to those shapes' own channels, in file order.
     struct RenamedShapes {
         const KQovGeometry* geometry;
         std::vector<ReadShape> shapes;
     };
     std::unordered_map<const KQovNode*, RenamedShapes> mRenamedShapes;
+    // The geometry's renaming warnings into the status, and the model listed above when a
+    // shape has a name other than the file's: after the shapes, and again once the node's
+    // properties claimed their channels' names.
     void KeepRenamedShapes(KQovNode* node);
     struct ShapeRoutes;
     std::unique_ptr<ShapeRoutes> RoutesOfShapes(KQovNode* node, KQovTakeNode* takeNode);
+    // The same as KFCurveNode::Retrieve takes it; empty when no shape was renamed.
+    std::function<KFCurveNode*(const std::string&)> RouteOfShapes(KQovNode* node,
+                                                                  KQovTakeNode* takeNode);
     // The shapes' names as read, listed under the file's names in file order (empty when none
     // was renamed): the model's property block gives each renamed shape its own value.
     std::unordered_map<std::string, std::vector<std::string>> ShapeNameTurns(KQovNode* node);

@@ -111,6 +111,7 @@ void KQovReaderQov::ReadObject(KQovScene* scene, const char* type, const char* s
 }
 
 void KQovReaderQov::ReadModel(KQovNode* node) {
+    mModelShapes.clear();
     ReadVisibilityAndShading(node);
     ReadCulling(node);
     ReadLookAt(node);
@@ -229,9 +230,8 @@ void KQovReaderQov::ReadNodeAttribute(KQovNode* node) {
         userProperties = false;
     }
     if (attribute) node->SetNodeAttribute(attribute);
-    if (KQovGeometry* geometry = node->GetGeometry()) mStatus += geometry->TakeShapeWarnings();
-    KeepRenamedShapes(node);
     if (userProperties) ReadUserProperties(node);
+    KeepRenamedShapes(node);
     mModelTextures.clear();
     if (node->GetGeometry())
         for (KQovObject* object : mModelOnlyShading)

@@ -21,6 +21,7 @@
 #include "attributes/KQovCamera.h"
 #include "attributes/KQovCameraProperties.h"
 #include "attributes/KQovCameraSwitcher.h"
+#include "attributes/KQovGeometry.h"
 #include "attributes/KQovLight.h"
 #include "attributes/KQovLimitsUtility.h"
 #include "attributes/KQovMarker.h"
@@ -404,7 +405,8 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     const std::vector<WrittenUserChannel> held = mFile->IsVersion5Layout()
                                                      ? HoldWrittenUserChannels(node, root)
                                                      : std::vector<WrittenUserChannel>();
-    while (KFCurveNode::Retrieve(*mFile.get(), root, true, false, true)) {
+    const auto route = RouteOfShapes(node, take);
+    while (KFCurveNode::Retrieve(*mFile.get(), root, true, false, true, route)) {
     }
     TakeWrittenUserChannels(root, held);
 }
@@ -469,6 +471,14 @@ void KQovReaderQov::ReadPropertyBlock(KQovObject* object) {
     mFile->FieldReadPropertyBlock(
         [object](std::vector<KProperty*>& properties) { object->CollectProperties(properties); },
         object->GetPropertyHandler(), others);
+    // The names the new properties' channels take are theirs before any channel of the file is
+    // given to its owner: a shape that gives one up gets the file's channels of its name.
+    auto* node = dynamic_cast<KQovNode*>(object);
+    if (KQovGeometry* geometry = node ? node->GetGeometry() : nullptr;
+        geometry && geometry->GetShapeCount() > 0) {
+        node->ClaimChannelNames(UnwrappedProperties(node));
+        KeepRenamedShapes(node);
+    }
     if (auto* container = dynamic_cast<KQovTakeNodeContainer*>(object)) {
         container->KQovTakeNodeContainer::AfterPropertiesRead();
         if (dynamic_cast<KQovNode*>(object)) container->AfterPropertiesRead();
@@ -499,6 +509,17 @@ int KQovReaderQov::WrapUserProperties(KQovObject* object) {
     // Rows not built yet have their records made with them: none would be fresh.
     if (handler->IsTableWaiting() && object->AreRecordsDeferred())
         return handler->GetTableRowCount();
+    const std::vector<KProperty*> fresh = UnwrappedProperties(object);
+    // The new records share one allocation.
+    KQovObjectManager::RecordBatch batch(mManager, fresh.size());
+    for (KProperty* property : fresh)
+        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
+    return handler->GetPropertyCount();
+}
+
+std::vector<KProperty*> KQovReaderQov::UnwrappedProperties(KQovObject* object) {
+    KQovPropertyHandler* handler = object->GetPropertyHandler();
+    if (!handler || (handler->IsTableWaiting() && object->AreRecordsDeferred())) return {};
     // What is wrapped already, looked up by property rather than by a pass over the records
     // per property. A record whose property is gone wraps no live one. The table is open
     // addressed, at most half full, and kept between objects; a property the set lists twice
@@ -519,11 +540,7 @@ int KQovReaderQov::WrapUserProperties(KQovObject* object) {
         if (property && !insert(property)) continue;
         fresh.push_back(property);
     }
-    // The new records share one allocation.
-    KQovObjectManager::RecordBatch batch(mManager, fresh.size());
-    for (KProperty* property : fresh)
-        object->AddUserProperty(mManager->CreateUserPropertyFromProperty(property));
-    return handler->GetPropertyCount();
+    return fresh;
 }
 
 namespace {

@@ -177,15 +177,14 @@ void KQovReaderQov::ProcessChannelTree(KFCurveNode* channel, KFCurveNode* inheri
 }
 
 void KQovReaderQov::KeepRenamedShapes(KQovNode* node) {
-    std::vector<ReadShape> shapes;
-    shapes.swap(mModelShapes);
     KQovGeometry* geometry = node->GetGeometry();
     if (!geometry) return;
+    mStatus += geometry->TakeShapeWarnings();
     bool renamed = false;
-    for (const ReadShape& read : shapes)
+    for (const ReadShape& read : mModelShapes)
         renamed = renamed || read.index >= geometry->GetShapeCount() ||
                   read.fileName != geometry->GetShapeName(read.index);
-    if (renamed) mRenamedShapes[node] = RenamedShapes{geometry, std::move(shapes)};
+    if (renamed) mRenamedShapes[node] = RenamedShapes{geometry, mModelShapes};
 }
 
 // The take's channels of each file shape name, in file order: a file may name shapes alike (or
@@ -221,6 +220,13 @@ std::unique_ptr<KQovReaderQov::ShapeRoutes> KQovReaderQov::RoutesOfShapes(KQovNo
             routes->byName[read.fileName].first.push_back(channel);
     }
     return routes;
+}
+
+std::function<KFCurveNode*(const std::string&)> KQovReaderQov::RouteOfShapes(
+    KQovNode* node, KQovTakeNode* takeNode) {
+    std::shared_ptr<ShapeRoutes> routes = RoutesOfShapes(node, takeNode);
+    if (!routes) return {};
+    return [routes](const std::string& name) { return (*routes)(name); };
 }
 
 std::unordered_map<std::string, std::vector<std::string>> KQovReaderQov::ShapeNameTurns(
@@ -265,9 +271,7 @@ bool KQovReaderQov::ReadTakeContent(KQovFieldFile& file, KQovScene* scene, KQovT
         KQovTakeNode* takeNode = object->GetCurrentTakeNode();
         if (file.FieldReadBlockBegin()) {
             KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
-            std::function<KFCurveNode*(const std::string&)> route;
-            std::shared_ptr<ShapeRoutes> routes = RoutesOfShapes(node, takeNode);
-            if (routes) route = [routes](const std::string& name) { return (*routes)(name); };
+            const auto route = RouteOfShapes(node, takeNode);
             while (root && KFCurveNode::Retrieve(file, root, false, false, true, route)) {
             }
             if (node && old)

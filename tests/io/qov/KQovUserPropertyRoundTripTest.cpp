@@ -467,3 +467,79 @@ TEST(KQovUserPropertyRoundTrip, PropertyNamedAsAShapeStaysApartFromIt) {
         EXPECT_EQ(value, 42.0);
     }
 }
+
+// The same in a file of another writer, which names the two alike: the shape takes a free name,
+// with the warning, and each keeps its value and its keys in every take. A property without a
+// channel takes no channel name; the shape's own property, listed as a user property, keeps
+// them as well.
+TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
+    const struct {
+        int id;
+        bool animatable;
+        const char* flags;  // the shape property's, as the file lists it
+    } cases[] = {{1, true, nullptr},  {0, true, nullptr},  {4, true, nullptr},
+                 {1, false, nullptr}, {0, false, nullptr}, {1, true, "\"AU\",8,25,0,1"}};
+    TempTestFolder tmp;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.id) + (c.animatable ? " animatable " : " ") +
+                     (c.flags ? c.flags : ""));
+        v5test::MeshScene s;
+        KQovShape* shape = s.manager.CreateShape();
+        shape->InitControlPoints(4);
+        ASSERT_GE(s.mesh->AddShape(shape, "Smile"), 0);
+        s.node->GetPropertyHandler()->FindProperty("Smile")->SetDouble(25.0);
+        // Named as long as the name the file gets, whose bytes then take it in its place.
+        KQovUserProperty* u = s.manager.CreateUserProperty("xmile", "Real", "");
+        u->SetFlag(KQovUserProperty::eFlagUserProperty, true);
+        u->SetFlag(KQovUserProperty::eFlagAnimatable, c.animatable);
+        s.node->AddUserProperty(u);
+        u->SetValue(42.0);
+        for (const char* take : {"Walk", "Run"}) {
+            const float base = take[0] == 'W' ? 0.0f : 10.0f;
+            KQovTakeNode* added = s.node->AddTakeNode(take);
+            KeyTwice(added, "Smile", base + 3.0f);
+            if (c.animatable) KeyTwice(added, "xmile", base + 7.0f);
+        }
+        const std::string name = tmp / "smile.qov";
+        ASSERT_TRUE(Export(s.scene, name, c.id));
+        std::string bytes = qovtest::ReadAll(name);
+        for (size_t at = bytes.find("xmile"); at != std::string::npos; at = bytes.find("xmile"))
+            bytes[at] = 's';
+        const std::string own = "\"Smile\", \"Shape\", \"A\",8,25";
+        if (c.flags)
+            bytes.replace(bytes.find(own), own.size(),
+                          "\"Smile\", \"Shape\", " + std::string(c.flags));
+        qovtest::WriteAll(name, bytes);
+        Read read(name);
+        ASSERT_TRUE(read.ok);
+        KString status;
+        read.reader.GetStatusText(status);
+        const char* given = c.animatable ? "Smile 1" : "Smile";
+        EXPECT_EQ(std::string(status.Buffer()),
+                  c.animatable ? "The shape \"Smile\" is named \"Smile 1\": its animation channel "
+                                 "would not be its own\n"
+                               : "");
+        KQovNode* node = read.scene->GetRootNode()->FindChild("Square");
+        ASSERT_NE(node, nullptr);
+        KQovGeometry* geometry = node->GetGeometry();
+        ASSERT_NE(geometry, nullptr);
+        ASSERT_EQ(geometry->GetShapeCount(), 1);
+        EXPECT_STREQ(geometry->GetShapeName(0), given);
+        // A version-5 file keeps no weight.
+        const double weight = c.id < 3 ? 25.0 : 0.0;
+        EXPECT_EQ(geometry->GetDefaultShapeChannelValue(0), weight);
+        KProperty* property = node->GetPropertyHandler()->FindProperty(given);
+        ASSERT_NE(property, nullptr);
+        EXPECT_EQ(property->GetDouble(), weight);
+        EXPECT_EQ(Keys(node, "Walk", given), "0:3.000000 1:4.000000 ");
+        EXPECT_EQ(Keys(node, "Run", given), "0:13.000000 1:14.000000 ");
+        KQovUserProperty* smile = node->FindUserProperty("smile");
+        ASSERT_NE(smile, nullptr);
+        double value = 0.0;
+        smile->GetValue(value);
+        EXPECT_EQ(value, 42.0);
+        if (!c.animatable) continue;
+        EXPECT_EQ(Keys(node, "Walk", "smile"), "0:7.000000 1:8.000000 ");
+        EXPECT_EQ(Keys(node, "Run", "smile"), "0:17.000000 1:18.000000 ");
+    }
+}
