@@ -392,6 +392,18 @@ void KFCurveNode::DeleteChild(KFCurveNode* child) {
     delete child;
 }
 
+void KFCurveNode::SwapChildren(std::vector<KFCurveNode*>& children) {
+    if (mHoles) CloseHoles();
+    mChildren.swap(children);
+    mHoles = size_t(std::count(mChildren.begin(), mChildren.end(), nullptr));
+    mNameIndex.reset();  // made again by the next lookup
+    if (mFlags & KFCURVENODE_REFERENCE) return;
+    for (KFCurveNode* child : children)
+        if (child) child->SetParent(nullptr);
+    for (KFCurveNode* child : mChildren)
+        if (child) child->SetParent(this);
+}
+
 size_t KFCurveNode::PlaceOfChild(const KFCurveNode* child) const {
     if (mNameIndex && mNameIndex->nameCount == gNameCount && !(mFlags & KFCURVENODE_REFERENCE) &&
         !child->GetProperty()) {
