@@ -430,8 +430,8 @@ void KQovGeometry::RemoveShapeChannel(KQovTakeNode* takeNode, int index) {
 }
 
 void KQovGeometry::RemoveChannelNamed(KQovTakeNode* takeNode, const char* name) {
-    if (KFCurveNode* channel = takeNode ? ChildNamed(takeNode, name) : nullptr)
-        takeNode->GetRoot()->DeleteChild(channel);
+    if (KFCurveNode* root = takeNode && name ? takeNode->GetRoot() : nullptr)
+        root->DeleteChildByName(name);
 }
 
 KFCurve* KQovGeometry::GetShapeChannel(KQovTakeNode* takeNode, int index) {
@@ -650,15 +650,16 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
     // Each channel by its place, found before any changes; one found again (its name, letter
     // case aside) is renamed the first time only.
     const int count = root->GetCount();
-    std::vector<int> renamedAt(size_t(count), -1);  // per place: the shape renaming it
-    ChannelsAside aside{takeNode, {}, {}};
+    std::vector<bool> renamed(size_t(count), false);
+    ChannelsAside aside{takeNode, {}, {}, {}};
     aside.channels.reserve(mSaved.size());
+    aside.copies.reserve(mSaved.size());
     std::vector<std::unique_ptr<KFCurveNode>> copies;
     copies.reserve(mSaved.size());
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
         const int at = root->FindIndexByName(mSaved[i].current.Buffer());
-        if (at < 0 || renamedAt[size_t(at)] >= 0) continue;
-        renamedAt[size_t(at)] = int(i);
+        if (at < 0 || renamed[size_t(at)]) continue;
+        renamed[size_t(at)] = true;
         KFCurveNode* child = root->Get(at);
         copies.emplace_back(KFCurveNode::Create(mSaved[i].channel.Buffer(), child->GetDataType()));
         copies.back()->CopyFrom(child, false);
@@ -669,12 +670,15 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
     std::vector<KFCurveNode*> written;
     written.reserve(size_t(count));
     for (int at = 0; at < count; ++at)
-        if (renamedAt[size_t(at)] < 0) written.push_back(root->Get(at));
+        if (!renamed[size_t(at)]) written.push_back(root->Get(at));
     for (const auto& copy : copies) written.push_back(copy.get());
     mAside.reserve(mAside.size() + 1);
     // Nothing allocates from here.
     root->SwapChildren(written);
-    for (auto& copy : copies) copy.release();  // the root's now
+    for (auto& copy : copies) {
+        copy->SetParent(root);
+        aside.copies.push_back(copy.release());
+    }
     aside.children = std::move(written);
     mAside.push_back(std::move(aside));
 }
@@ -682,9 +686,10 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
 void KQovGeometry::RestoreShapeChannels() {
     for (auto aside = mAside.rbegin(); aside != mAside.rend(); ++aside) {
         aside->take->GetRoot()->SwapChildren(aside->children);
-        // Listed in the written list alone: a copy.
-        for (KFCurveNode* channel : aside->children)
-            if (channel && !channel->GetParent()) delete channel;
+        for (KFCurveNode* copy : aside->copies) {
+            copy->SetParent(nullptr);  // listed no more
+            delete copy;
+        }
     }
     mAside.clear();
     if (mNamesWritten) {
@@ -702,6 +707,7 @@ bool KQovGeometry::ForgetChannelSetAside(KQovTakeNode* takeNode, const KQovShape
             if (at->first != shape) continue;
             const auto listed = std::find(aside.children.begin(), aside.children.end(), at->second);
             if (listed != aside.children.end()) aside.children.erase(listed);
+            at->second->SetParent(nullptr);
             delete at->second;
             aside.channels.erase(at);
             break;

@@ -200,11 +200,13 @@ private:
         KString current, written, channel, held;
     };
     // A take whose shape channels a version-5 write renamed: the root's list of channels as it
-    // was, and each shape's own channel, listed nowhere until given back.
+    // was, each shape's own channel, listed nowhere until given back (the root stays its parent),
+    // and the copies listed in their place.
     struct ChannelsAside {
         KQovTakeNode* take;
         std::vector<KFCurveNode*> children;
         std::vector<std::pair<const KQovShape*, KFCurveNode*>> channels;
+        std::vector<KFCurveNode*> copies;
     };
 
     void DestroyAllLinks();
