@@ -158,8 +158,12 @@ struct KFCurveNode::NameIndex {
             --propertyNamed;
             return;
         }
-        auto at = byName.find(child->GetName());
-        if (at == byName.end()) return;
+        const auto at = byName.find(child->GetName());
+        if (at != byName.end()) Remove(at, child, children);
+    }
+    // The same for the entry of the child's name.
+    void Remove(std::unordered_map<std::string_view, Entry, FoldedHash, FoldedEqual>::iterator at,
+                KFCurveNode* child, const std::vector<KFCurveNode*>& children) {
         if (--at->second.count == 0) {
             byName.erase(at);
             return;
@@ -390,6 +394,32 @@ void KFCurveNode::DeleteChild(KFCurveNode* child) {
         ForgetIndexedName(child);
     }
     delete child;
+}
+
+void KFCurveNode::SwapChildren(std::vector<KFCurveNode*>& children) {
+    if (mHoles) CloseHoles();
+    mChildren.swap(children);
+    mHoles = size_t(std::count(mChildren.begin(), mChildren.end(), nullptr));
+    mNameIndex.reset();  // made again by the next lookup
+}
+
+bool KFCurveNode::DeleteChildByName(std::string_view name) {
+    NameIndex* index = IndexedNames();
+    if (!index || index->propertyNamed != 0) {
+        KFCurveNode* child = Get(FindIndexByName(name));
+        DeleteChild(child);
+        return child != nullptr;
+    }
+    // One lookup finds the child, its place and its entry.
+    const auto at = index->byName.find(name);
+    if (at == index->byName.end()) return false;
+    KFCurveNode* child = at->second.first;
+    mChildren[NameIndex::PlaceOf(at->second, mChildren)] = nullptr;
+    ++mHoles;
+    child->SetParent(nullptr);  // an indexed node lists children of its own
+    index->Remove(at, child, mChildren);
+    delete child;
+    return true;
 }
 
 size_t KFCurveNode::PlaceOfChild(const KFCurveNode* child) const {

@@ -108,6 +108,12 @@ public:
     virtual KFCurveNode* GetParent() const { return mParent; }
     virtual int AddSorted(KFCurveNode* child);
     void DeleteChild(KFCurveNode* child);
+    // Deletes the child FindChildByName finds; false when none.
+    bool DeleteChildByName(std::string_view name);
+    // Exchanges the list of children with `children`, allocating nothing; every child keeps its
+    // parent (the caller sets those of the ones that come or go). A caller that must give a list
+    // back whatever happens makes the other list first and swaps twice.
+    void SwapChildren(std::vector<KFCurveNode*>& children);
     // Room for `count` children, for a caller that knows how many it adds.
     void Reserve(int count) {
         if (count > 0) mChildren.reserve(size_t(count) + mHoles);

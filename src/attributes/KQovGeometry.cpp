@@ -160,6 +160,8 @@ KQovShape::~KQovShape() {
 }
 
 KQovGeometry::~KQovGeometry() {
+    // Channels a version-5 write set aside go back to their takes, to be removed with the others.
+    if (GetNode()) RestoreShapeChannels();
     // Detach while the channels and the scene's uses can still be removed.
     if (KQovNode* node = GetNode()) node->SetNodeAttribute(nullptr);
     DestroyAllLinks();
@@ -183,9 +185,13 @@ void KQovGeometry::ForgetShape(const KQovShape* shape) {
     // The index only while a version-5 write keeps names by it.
     const std::ptrdiff_t index = mSaved.empty() ? 0 : mShapes.IndexOf(shape);
     if (index < 0 || shape->mHolder != this) return;
+    // While a version-5 write renames channels, the shape's are still found by its own name.
+    const char* name =
+        size_t(index) < mSaved.size() ? mSaved[size_t(index)].current.Buffer() : shape->mHeldName.Buffer();
     if (KQovNode* node = GetNode())
         for (int t = 0; t < node->GetTakeNodeCount(); ++t)
-            RemoveChannelNamed(node->GetTakeNode(t), shape->mHeldName.Buffer());
+            if (!ForgetChannelSetAside(node->GetTakeNode(t), shape))
+                RemoveChannelNamed(node->GetTakeNode(t), name);
     const_cast<KQovShape*>(shape)->ReleaseScene();
     if (mShapeNames) {
         const auto at = mShapeNames->byName.find(shape->mHeldName.Buffer());
@@ -424,8 +430,8 @@ void KQovGeometry::RemoveShapeChannel(KQovTakeNode* takeNode, int index) {
 }
 
 void KQovGeometry::RemoveChannelNamed(KQovTakeNode* takeNode, const char* name) {
-    if (KFCurveNode* channel = takeNode ? ChildNamed(takeNode, name) : nullptr)
-        takeNode->GetRoot()->DeleteChild(channel);
+    if (KFCurveNode* root = takeNode && name ? takeNode->GetRoot() : nullptr)
+        root->DeleteChildByName(name);
 }
 
 KFCurve* KQovGeometry::GetShapeChannel(KQovTakeNode* takeNode, int index) {
@@ -546,7 +552,10 @@ void KQovGeometry::YieldChannelName(const char* name) {
     }
 }
 
-void KQovGeometry::ClearSavedShapeNames() { mSaved.clear(); }
+void KQovGeometry::ClearSavedShapeNames() {
+    RestoreShapeChannels();
+    mSaved.clear();
+}
 
 void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
                                   const std::vector<std::pair<KString, KString>>& renames) {
@@ -587,7 +596,7 @@ void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& g
     for (size_t i = 0; i < mShapes.size(); ++i) names.insert(KNameNumbers::Folded(ShapeName(i).Buffer()));
     KNameNumbers numbers;
     for (size_t i = mSaved.size(); i < mShapes.size(); ++i) {
-        SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer())};
+        SavedName saved{ShapeName(i), ShapeName(i), MakeShapeChannelName(ShapeName(i).Buffer()), {}};
         if (GetAttributeType() != eMesh) {
             saved.written = NumberedShapeName(int(i));
             saved.channel = MakeDefaultShapeChannelName(int(i));
@@ -611,6 +620,7 @@ void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& g
             channels.insert(KNameNumbers::Folded(saved.channel.Buffer()));
             given.emplace_back(saved.current, saved.written);
         }
+        saved.held = saved.written;
         mSaved.push_back(saved);
     }
 }
@@ -622,36 +632,89 @@ std::vector<std::pair<KString, KString>> KQovGeometry::RenameShapeChannelsForVer
     // The names are saved on the first take node only: later ones already see the written name
     // and would save it in place of the real one.
     if (mSaved.size() < mShapes.size()) SaveVersion5Names(given);
-    std::vector<std::pair<KString, KString>> renames;
-    std::vector<KString> names;
-    renames.reserve(mShapes.size());
-    names.reserve(mShapes.size());
-    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
-        names.push_back(mSaved[i].written);
-        renames.emplace_back(mSaved[i].current, mSaved[i].channel);
-    }
-    RenameChannels(takeNode, renames);
+    SetChannelsAside(takeNode);
     // Nothing allocates from here: a refused allocation above left the take and names as they
     // were.
-    mShapeNames.reset();
-    for (size_t i = 0; i < names.size(); ++i) ShapeName(i) = std::move(names[i]);
+    if (!mNamesWritten) {
+        mShapeNames.reset();
+        for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
+            std::swap(ShapeName(i), mSaved[i].held);
+        mNamesWritten = true;
+    }
     return given;
 }
 
-void KQovGeometry::RestoreShapeChannels(KQovTakeNode* takeNode) {
-    if (!takeNode) return;
-    std::vector<std::pair<KString, KString>> renames;
-    renames.reserve(mShapes.size());
-    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
-        renames.emplace_back(mSaved[i].channel, mSaved[i].current);
-    RenameChannels(takeNode, renames);
-    RestoreShapeNames();
+void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
+    KFCurveNode* root = takeNode->GetRoot();
+    if (!root) return;
+    // Each channel by its place, found before any changes; one found again (its name, letter
+    // case aside) is renamed the first time only.
+    const int count = root->GetCount();
+    std::vector<bool> renamed(size_t(count), false);
+    ChannelsAside aside{takeNode, {}, {}, {}};
+    aside.channels.reserve(mSaved.size());
+    aside.copies.reserve(mSaved.size());
+    std::vector<std::unique_ptr<KFCurveNode>> copies;
+    copies.reserve(mSaved.size());
+    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
+        const int at = root->FindIndexByName(mSaved[i].current.Buffer());
+        if (at < 0 || renamed[size_t(at)]) continue;
+        renamed[size_t(at)] = true;
+        KFCurveNode* child = root->Get(at);
+        copies.emplace_back(KFCurveNode::Create(mSaved[i].channel.Buffer(), child->GetDataType()));
+        copies.back()->CopyFrom(child, false);
+        aside.channels.emplace_back(mShapes[i], child);
+    }
+    // Copied, not moved: the copies are written, the channels themselves are given back. The
+    // others keep their order, the copies follow them in shape order.
+    std::vector<KFCurveNode*> written;
+    written.reserve(size_t(count));
+    for (int at = 0; at < count; ++at)
+        if (!renamed[size_t(at)]) written.push_back(root->Get(at));
+    for (const auto& copy : copies) written.push_back(copy.get());
+    mAside.reserve(mAside.size() + 1);
+    // Nothing allocates from here.
+    root->SwapChildren(written);
+    for (auto& copy : copies) {
+        copy->SetParent(root);
+        aside.copies.push_back(copy.release());
+    }
+    aside.children = std::move(written);
+    mAside.push_back(std::move(aside));
 }
 
-void KQovGeometry::RestoreShapeNames() {
-    mShapeNames.reset();
-    for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
-        ShapeName(i) = mSaved[i].current;
+void KQovGeometry::RestoreShapeChannels() {
+    for (auto aside = mAside.rbegin(); aside != mAside.rend(); ++aside) {
+        aside->take->GetRoot()->SwapChildren(aside->children);
+        for (KFCurveNode* copy : aside->copies) {
+            copy->SetParent(nullptr);  // listed no more
+            delete copy;
+        }
+    }
+    mAside.clear();
+    if (mNamesWritten) {
+        mShapeNames.reset();
+        for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i)
+            std::swap(ShapeName(i), mSaved[i].held);
+        mNamesWritten = false;
+    }
+}
+
+bool KQovGeometry::ForgetChannelSetAside(KQovTakeNode* takeNode, const KQovShape* shape) {
+    for (ChannelsAside& aside : mAside) {
+        if (aside.take != takeNode) continue;
+        for (auto at = aside.channels.begin(); at != aside.channels.end(); ++at) {
+            if (at->first != shape) continue;
+            const auto listed = std::find(aside.children.begin(), aside.children.end(), at->second);
+            if (listed != aside.children.end()) aside.children.erase(listed);
+            at->second->SetParent(nullptr);
+            delete at->second;
+            aside.channels.erase(at);
+            break;
+        }
+        return true;
+    }
+    return false;
 }
 
 void KQovGeometry::ConvertShapeChannels(KQovTakeNode* takeNode) {

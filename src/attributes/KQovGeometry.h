@@ -17,6 +17,7 @@
 
 class KNameNumbers;
 class KFCurve;
+class KFCurveNode;
 
 class KQovGeometryBase : public KQovLayerContainer {
 public:
@@ -156,14 +157,15 @@ public:
     // channels, and a warning.
     void YieldChannelName(const char* name) override;
 
+    // Gives back what a version-5 renaming set aside first (RestoreShapeChannels).
     void ClearSavedShapeNames();
     // The shapes' channels under the names a version-5 file gives them; the shapes renamed
-    // so that each keeps a channel of its own (name, name given), the first time only.
+    // so that each keeps a channel of its own (name, name given), the first time only. A
+    // refused allocation throws and leaves this take's channels as they were.
     std::vector<std::pair<KString, KString>> RenameShapeChannelsForVersion5(KQovTakeNode* takeNode);
-    // A take's channels, and the shapes' names, back as they were before the renaming.
-    void RestoreShapeChannels(KQovTakeNode* takeNode);
-    // The names alone, for a write that renamed no take's channels.
-    void RestoreShapeNames();
+    // Every take's channels, and the shapes' names, back as they were before the renaming: the
+    // very channels, in their places. Allocates nothing: it only swaps what the renaming made.
+    void RestoreShapeChannels();
     void ConvertShapeChannels(KQovTakeNode* takeNode);
     static KString MakeShapeChannelName(const char* name);
     static KString MakeDefaultShapeChannelName(int index);
@@ -186,9 +188,25 @@ private:
                                const std::vector<std::pair<KString, KString>>& renames);
     void SaveVersion5Names(std::vector<std::pair<KString, KString>>& given);
     void RemoveChannelNamed(KQovTakeNode* takeNode, const char* name);
+    // The channel of `shape` that a version-5 renaming set aside from the take goes; false when
+    // the take's channels are not set aside.
+    bool ForgetChannelSetAside(KQovTakeNode* takeNode, const KQovShape* shape);
+    // Copies of the take's shape channels under their version-5 names stand in their place;
+    // throws, changing nothing, when memory is refused.
+    void SetChannelsAside(KQovTakeNode* takeNode);
 
     struct SavedName {
-        KString current, written, channel;
+        // `held` is swapped with the shape's name: the written one while the file is written.
+        KString current, written, channel, held;
+    };
+    // A take whose shape channels a version-5 write renamed: the root's list of channels as it
+    // was, each shape's own channel, listed nowhere until given back (the root stays its parent),
+    // and the copies listed in their place.
+    struct ChannelsAside {
+        KQovTakeNode* take;
+        std::vector<KFCurveNode*> children;
+        std::vector<std::pair<const KQovShape*, KFCurveNode*>> channels;
+        std::vector<KFCurveNode*> copies;
     };
 
     void DestroyAllLinks();
@@ -203,6 +221,8 @@ private:
     std::unique_ptr<KNameNumbers> mShapesAside;
     KString mShapeWarnings;
     std::vector<SavedName> mSaved;
+    std::vector<ChannelsAside> mAside;
+    bool mNamesWritten = false;  // the shapes hold the names of mSaved's `written`
     KAffineMatrix mPivot;
     KError mError;
 };

@@ -115,6 +115,12 @@ TEST(KFCurveNodeTree, NameLookupsAmongManyChildrenFindWhatTheWalkFinds) {
                  r.Remove(20);
              }},
             {"one of it added", [](KFCurveNode& r) { r.Add(KFCurveNode::Create("dUp")); }},
+            {"first of it deleted by its name",
+             [](KFCurveNode& r) {
+                 EXPECT_TRUE(r.DeleteChildByName("DUP"));
+                 EXPECT_FALSE(r.DeleteChildByName("missing"));
+                 r.Add(KFCurveNode::Create("Dup"));
+             }},
             {"child destroyed", [](KFCurveNode& r) { delete r.Get(20); }},
             {"first deleted by index", [](KFCurveNode& r) { r.Delete(0); }},
             {"some deleted one by one, one added behind",
@@ -124,6 +130,7 @@ TEST(KFCurveNodeTree, NameLookupsAmongManyChildrenFindWhatTheWalkFinds) {
              }},
             {"added in order", [](KFCurveNode& r) { r.AddSorted(KFCurveNode::Create("C5")); }},
             {"named by a property", [&](KFCurveNode& r) { r.Get(6)->SetProperty(property); }},
+            {"one deleted by its name, walked", [](KFCurveNode& r) { EXPECT_TRUE(r.DeleteChildByName("c10")); }},
             {"property renamed", [&](KFCurveNode&) { property->SetName("Brightness", false); }},
             {"property let go", [](KFCurveNode& r) { r.Get(6)->SetProperty(nullptr); }},
             {"cleared", [](KFCurveNode& r) { r.Clear(); }},

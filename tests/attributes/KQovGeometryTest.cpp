@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ShadingDoubles.h"
 #include "animation/KFCurve.h"
@@ -207,14 +208,18 @@ TEST(KQovGeometry, ChannelNames) {
     EXPECT_STREQ(KQovGeometry::MakeDefaultShapeChannelName(-1).Buffer(), "");
 }
 
-// Version-5 renaming over three takes, then restoring, leaves names and channels as before.
+// Version-5 renaming over three takes, then restoring, leaves names and channels as before: the
+// very channels, in their places. A shape destroyed in between leaves with its channels.
 TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
     struct Row {
         bool nurb;
         const char* written;
         const char* channel;
+        bool destroyA;
     };
-    for (const Row& row : {Row{true, "Shape 03", "Shape 03 (Shape)"}, Row{false, "Blink", "Blink (Shape)"}}) {
+    for (const Row& row : {Row{true, "Shape 03", "Shape 03 (Shape)", false},
+                           Row{false, "Blink", "Blink (Shape)", false},
+                           Row{false, "Blink", "Blink (Shape)", true}}) {
         KQovNode node(nullptr, "Model::Lid");
         node.AddTakeNode("Walk");
         node.AddTakeNode("Run");
@@ -222,7 +227,12 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
                                    : static_cast<KQovGeometry*>(new KQovMesh(nullptr));
         node.SetNodeAttribute(g);
         for (const char* name : {"A", "B", "Blink"}) g->AddShape(new KQovShape(nullptr), name);
-        for (int take = 0; take < 3; ++take) Channel(node, take, "Blink")->GetCurve()->SetValue(float(take));
+        std::vector<const KFCurveNode*> blinks;
+        for (int take = 0; take < 3; ++take) {
+            Channel(node, take, "Blink")->GetCurve()->SetValue(float(take));
+            blinks.push_back(Channel(node, take, "Blink"));
+        }
+        const int blinkAt = node.GetTakeNode(1)->GetRoot()->FindIndexByName("Blink");
         g->ClearSavedShapeNames();
         for (int take = 0; take < 3; ++take) g->RenameShapeChannelsForVersion5(node.GetTakeNode(take));
         EXPECT_STREQ(g->GetShapeName(2), row.written);
@@ -230,14 +240,21 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
             ASSERT_NE(Channel(node, take, row.channel), nullptr) << take;
             EXPECT_EQ(Channel(node, take, "Blink"), nullptr);
         }
-        for (int take = 0; take < 3; ++take) g->RestoreShapeChannels(node.GetTakeNode(take));
+        if (row.destroyA) delete g->GetShape(0);
+        g->RestoreShapeChannels();
         g->ClearSavedShapeNames();
-        EXPECT_STREQ(g->GetShapeName(2), "Blink");
+        const int blink = row.destroyA ? 1 : 2;
+        ASSERT_EQ(g->GetShapeCount(), row.destroyA ? 2 : 3);
+        EXPECT_STREQ(g->GetShapeName(blink), "Blink");
+        EXPECT_EQ(node.GetTakeNode(1)->GetRoot()->FindIndexByName("Blink"), blinkAt - row.destroyA);
         for (int take = 0; take < 3; ++take) {
             KFCurveNode* channel = Channel(node, take, "Blink");
             ASSERT_TRUE(channel && channel->GetCurve()) << take;
+            EXPECT_EQ(channel, blinks[size_t(take)]);
             EXPECT_EQ(channel->GetCurve()->GetValue(), float(take));
             EXPECT_EQ(Channel(node, take, row.channel), nullptr);
+            EXPECT_EQ(Channel(node, take, "A") == nullptr, row.destroyA);
+            EXPECT_NE(Channel(node, take, "B"), nullptr);
         }
         node.SetNodeAttribute(nullptr);
         delete g;

@@ -23,7 +23,9 @@
 #include "io/KStreamOptionsMotion.h"
 #include "io/qov/KQovReaderQov.h"
 #include "scene/KQovEntityContainer.h"
+#include "scene/KProperty.h"
 #include "scene/KQovNode.h"
+#include "scene/KQovNodeProperties.h"
 #include "scene/KQovObjectManager.h"
 #include "scene/KQovScene.h"
 #include "scene/KQovUserProperty.h"
@@ -302,6 +304,30 @@ TEST(KStreamOptionsQov, DefaultsBoundsAndReset) {
 
 }  // namespace
 
+namespace {
+
+// Exports with the n-th allocation from now refused (and every later one when `forGood`):
+// true when the export succeeded; `done` when it needed fewer. A failure is out of memory.
+bool ExportRefusing(KQovExporter& exporter, KQovScene* scene, long n, bool forGood, bool& done) {
+    bool ok = false;
+    {
+        LeaksNotChecked leaks;
+        gKeepRefusing = forGood;
+        gThrowIn = n;
+        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
+        done = gThrowIn.exchange(-1) >= 0;
+        gKeepRefusing = false;
+        gRefuseAll = false;
+    }
+    if (!ok) {
+        EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
+            << exporter.GetLastErrorString();
+    }
+    return ok;
+}
+
+}  // namespace
+
 // Making the writer and its file is part of the export: each allocation of a QOV export
 // refused in turn, Export says "Out of memory" through the exporter's error, never throws.
 TEST(KQovExporter, AnExportOutOfMemoryIsTheExportersError) {
@@ -315,15 +341,8 @@ TEST(KQovExporter, AnExportOutOfMemoryIsTheExportersError) {
         SCOPED_TRACE("allocation " + std::to_string(n));
         KQovExporter exporter(&manager);
         ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
-        bool ok = false;
-        LeaksNotChecked leaks;
-        gThrowIn = n;
-        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
-        const bool done = gThrowIn.exchange(-1) >= 0;
-        if (!ok) {
-            EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
-                << exporter.GetLastErrorString();
-        }
+        bool done = false;
+        const bool ok = ExportRefusing(exporter, scene, n, false, done);
         if (done) {
             EXPECT_TRUE(ok);
             break;
@@ -362,25 +381,23 @@ TEST(KQovImporter, AnImportOutOfMemoryLeavesNothingBehind) {
 
 namespace {
 
-// A node's take channels (names, defaults and keys, in name order), user properties and shapes.
+// A node's take channels (names, defaults and keys, in list order), user properties and shapes
+// with their weights.
 std::string ChannelsAndShapes(KQovNode* node) {
     std::string s;
     for (int t = 0; t < node->GetTakeNodeCount(); ++t) {
         KFCurveNode* root = node->GetTakeNode(t)->GetRoot();
         s += std::string("take ") + node->GetTakeNodeName(t) + ":";
-        std::vector<std::string> channels;
         for (int i = 0; i < root->GetCount(); ++i) {
             KFCurveNode* c = root->Get(i);
-            std::string e = std::string(" [") + c->GetName() + "]";
+            s += std::string(" [") + c->GetName() + "]";
             if (KFCurve* k = c->GetCurve()) {
-                e += std::to_string(k->GetValue());
+                s += std::to_string(k->GetValue());
                 for (int j = 0; j < k->KeyGetCount(); ++j)
-                    e += "," + std::to_string(k->KeyGetValue(j));
+                    s += "," + std::to_string(k->KeyGetTime(j).Get()) + ":" +
+                         std::to_string(k->KeyGetValue(j));
             }
-            channels.push_back(e);
         }
-        std::sort(channels.begin(), channels.end());
-        for (const std::string& e : channels) s += e;
         s += "\n";
     }
     for (int u = 0; u < node->GetUserPropertyCount(); ++u) {
@@ -389,17 +406,22 @@ std::string ChannelsAndShapes(KQovNode* node) {
         s += std::string("user ") + node->GetUserProperty(u)->GetName().Buffer() + " " +
              std::to_string(v) + "\n";
     }
-    if (KQovGeometry* g = node->GetGeometry())
-        for (int i = 0; i < g->GetShapeCount(); ++i)
-            s += std::string("shape ") + g->GetShapeName(i) + "\n";
+    if (KQovGeometry* g = node->GetGeometry()) {
+        for (int i = 0; i < g->GetShapeCount(); ++i) {
+            KProperty* weight = node->GetNodeProperties()->FindProperty(g->GetShapeName(i));
+            s += std::string("shape ") + g->GetShapeName(i) + " " +
+                 (weight ? std::to_string(weight->GetDouble()) : "none") + "\n";
+        }
+    }
     return s;
 }
 
 }  // namespace
 
 // A version-5 write renames shape channels while it writes (shapes whose channels would read back
-// as one, under names of their own): each allocation refused in turn, a write that fails leaves
-// every take's channels, keys and the shapes' names as they were.
+// as one, under names of their own): each allocation refused in turn, once and from there on, a
+// write that fails or succeeds leaves every take's channels (the very ones, in their places),
+// keys and the shapes' names and weights as they were.
 TEST(KQovExporter, AVersion5WriteOutOfMemoryLeavesTheShapesAsTheyWere) {
     TempTestFolder out;
     KQovObjectManager manager;
@@ -439,24 +461,36 @@ TEST(KQovExporter, AVersion5WriteOutOfMemoryLeavesTheShapesAsTheyWere) {
             curve->CommitKeys(1);
         }
     }
-    const std::string before = ChannelsAndShapes(node);
-    long n = 0;
-    for (;; n += 1 + n / 32) {
-        SCOPED_TRACE("allocation " + std::to_string(n));
-        KQovExporter exporter(&manager);
-        ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
-        exporter.SetFileFormat(3);
-        bool ok = false;
-        LeaksNotChecked leaks;
-        gThrowIn = n;
-        EXPECT_NO_THROW(ok = exporter.Export(scene, nullptr));
-        const bool done = gThrowIn.exchange(-1) >= 0;
-        if (!ok) {
-            EXPECT_EQ(ChannelsAndShapes(node), before) << "allocation " << n;
-            EXPECT_NE(std::strstr(exporter.GetLastErrorString(), "Out of memory"), nullptr)
-                << exporter.GetLastErrorString();
-        }
-        if (done) break;
+    for (int i = 0; i < mesh->GetShapeCount(); ++i) {
+        KProperty* weight = node->GetNodeProperties()->FindProperty(mesh->GetShapeName(i));
+        ASSERT_NE(weight, nullptr) << mesh->GetShapeName(i);
+        weight->SetDouble(0.125 * (i + 1));
     }
-    EXPECT_GT(n, 100);
+    const std::string before = ChannelsAndShapes(node);
+    const auto channels = [node] {
+        std::vector<const KFCurveNode*> listed;
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t)
+            for (int i = 0; i < node->GetTakeNode(t)->GetRoot()->GetCount(); ++i)
+                listed.push_back(node->GetTakeNode(t)->GetRoot()->Get(i));
+        return listed;
+    };
+    const std::vector<const KFCurveNode*> own = channels();
+    for (bool forGood : {false, true}) {
+        long n = 0;
+        for (;; n += 1 + n / 32) {
+            SCOPED_TRACE("allocation " + std::to_string(n) + (forGood ? " and on" : ""));
+            KQovExporter exporter(&manager);
+            ASSERT_TRUE(exporter.Initialize((out / "o.qov").c_str()));
+            exporter.SetFileFormat(3);
+            bool done = false;
+            const bool ok = ExportRefusing(exporter, scene, n, forGood, done);
+            EXPECT_EQ(ChannelsAndShapes(node), before);
+            EXPECT_TRUE(channels() == own);
+            if (done) {
+                EXPECT_TRUE(ok);
+                break;
+            }
+        }
+        EXPECT_GT(n, 100);
+    }
 }

@@ -4,7 +4,6 @@
 #include "io/qov/KQovWriterQov5.h"
 
 #include <functional>
-#include <new>
 
 #include "animation/KQovTakeNode.h"
 #include "attributes/KQovGeometry.h"
@@ -202,30 +201,15 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     // Shape channels under their version-5 names while writing, given back afterwards.
     std::vector<KQovNode*> geometryNodes;
     if (IsVersion5()) CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
-    // The takes of each whose channels are renamed: a refused allocation may stop the renaming
-    // at any take, and only those are given back.
-    std::vector<int> renamedTakes(geometryNodes.size(), 0);
-    ScopeExit restoreShapes([&geometryNodes, &renamedTakes] {
-        for (size_t j = 0; j < geometryNodes.size(); ++j) {
-            KQovNode* node = geometryNodes[j];
-            KQovGeometry* geometry = node->GetGeometry();
-            try {
-                for (int t = 0; t < renamedTakes[j] && t < node->GetTakeNodeCount(); ++t)
-                    geometry->RestoreShapeChannels(node->GetTakeNode(t));
-                geometry->RestoreShapeNames();
-            } catch (const std::bad_alloc&) {
-                // Memory still refused: the shapes keep the names written.
-            }
-            geometry->ClearSavedShapeNames();
-        }
+    // Each gives back what it renamed, allocating nothing.
+    ScopeExit restoreShapes([&geometryNodes] {
+        for (KQovNode* node : geometryNodes) node->GetGeometry()->ClearSavedShapeNames();
     });
-    for (size_t j = 0; j < geometryNodes.size(); ++j) {
-        KQovNode* node = geometryNodes[j];
+    for (KQovNode* node : geometryNodes) {
         KQovGeometry* geometry = node->GetGeometry();
         geometry->ClearSavedShapeNames();
         for (int t = 0; t < node->GetTakeNodeCount(); ++t) {
             const auto given = geometry->RenameShapeChannelsForVersion5(node->GetTakeNode(t));
-            ++renamedTakes[j];
             for (const auto& [name, written] : given)
                 mStatus += ("Node \"" + KQovMessageText(node->GetNameWithoutPrefix().Buffer()) +
                             "\" shape \"" + KQovMessageText(name.Buffer()) + "\" written as \"" +
