@@ -236,6 +236,7 @@ void KQovGeometry::MoveToEntityContainer(KQovEntityContainer* scene) {
 }
 
 void KQovGeometry::ClearNode() {
+    ClearSavedShapeNames();  // channels set aside go back while the takes are there
     ReleaseScene();
     mShapes.ForEach([](KQovShape* shape) { shape->ReleaseScene(); });
     KQovGeometryBase::ClearNode();
@@ -653,7 +654,6 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
     std::vector<bool> renamed(size_t(count), false);
     ChannelsAside aside{takeNode, {}, {}, {}};
     aside.channels.reserve(mSaved.size());
-    aside.copies.reserve(mSaved.size());
     std::vector<std::unique_ptr<KFCurveNode>> copies;
     copies.reserve(mSaved.size());
     for (size_t i = 0; i < mShapes.size() && i < mSaved.size(); ++i) {
@@ -663,7 +663,7 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
         KFCurveNode* child = root->Get(at);
         copies.emplace_back(KFCurveNode::Create(mSaved[i].channel.Buffer(), child->GetDataType()));
         copies.back()->CopyFrom(child, false);
-        aside.channels.emplace_back(mShapes[i], child);
+        aside.channels.push_back({mShapes[i], child, copies.back().get()});
     }
     // Copied, not moved: the copies are written, the channels themselves are given back. The
     // others keep their order, the copies follow them in shape order.
@@ -672,25 +672,56 @@ void KQovGeometry::SetChannelsAside(KQovTakeNode* takeNode) {
     for (int at = 0; at < count; ++at)
         if (!renamed[size_t(at)]) written.push_back(root->Get(at));
     for (const auto& copy : copies) written.push_back(copy.get());
+    aside.written = written;
     mAside.reserve(mAside.size() + 1);
     // Nothing allocates from here.
     root->SwapChildren(written);
-    for (auto& copy : copies) {
-        copy->SetParent(root);
-        aside.copies.push_back(copy.release());
-    }
+    for (auto& copy : copies) copy.release()->SetParent(root);
     aside.children = std::move(written);
     mAside.push_back(std::move(aside));
 }
 
-void KQovGeometry::RestoreShapeChannels() {
-    for (auto aside = mAside.rbegin(); aside != mAside.rend(); ++aside) {
-        aside->take->GetRoot()->SwapChildren(aside->children);
-        for (KFCurveNode* copy : aside->copies) {
-            copy->SetParent(nullptr);  // listed no more
-            delete copy;
+void KQovGeometry::GiveBack(ChannelsAside& aside) {
+    KFCurveNode* root = aside.take->GetRoot();
+    bool same = root->GetCount() == int(aside.written.size());
+    for (size_t i = 0; same && i < aside.written.size(); ++i)
+        same = root->Get(int(i)) == aside.written[i];
+    if (same) {
+        root->SwapChildren(aside.children);
+        for (const ChannelAside& channel : aside.channels) {
+            channel.copy->SetParent(nullptr);  // listed no more
+            delete channel.copy;
         }
+        return;
     }
+    // The write's callbacks added or removed channels: the list stays theirs, each copy still
+    // listed gives its place to its shape's own channel, and one removed takes that with it.
+    std::vector<KFCurveNode*>& listed = aside.written;
+    listed.clear();
+    root->SwapChildren(listed);
+    std::sort(aside.channels.begin(), aside.channels.end(),
+              [](const ChannelAside& a, const ChannelAside& b) { return a.copy < b.copy; });
+    for (KFCurveNode*& child : listed) {
+        const auto at =
+            std::lower_bound(aside.channels.begin(), aside.channels.end(), child,
+                             [](const ChannelAside& a, const KFCurveNode* c) { return a.copy < c; });
+        if (at == aside.channels.end() || at->copy != child) continue;
+        child->SetParent(nullptr);
+        delete child;
+        child = at->own;
+        at->shape = nullptr;  // given back
+    }
+    listed.erase(std::remove(listed.begin(), listed.end(), nullptr), listed.end());
+    for (ChannelAside& channel : aside.channels) {
+        if (!channel.shape || !channel.own) continue;
+        channel.own->SetParent(nullptr);
+        delete channel.own;
+    }
+    root->SwapChildren(listed);
+}
+
+void KQovGeometry::RestoreShapeChannels() {
+    for (auto aside = mAside.rbegin(); aside != mAside.rend(); ++aside) GiveBack(*aside);
     mAside.clear();
     if (mNamesWritten) {
         mShapeNames.reset();
@@ -700,16 +731,26 @@ void KQovGeometry::RestoreShapeChannels() {
     }
 }
 
+void KQovGeometry::ForgetTakeNode(KQovTakeNode* takeNode) {
+    for (auto aside = mAside.begin(); aside != mAside.end(); ++aside) {
+        if (aside->take != takeNode) continue;
+        GiveBack(*aside);
+        mAside.erase(aside);
+        return;
+    }
+}
+
 bool KQovGeometry::ForgetChannelSetAside(KQovTakeNode* takeNode, const KQovShape* shape) {
     for (ChannelsAside& aside : mAside) {
         if (aside.take != takeNode) continue;
-        for (auto at = aside.channels.begin(); at != aside.channels.end(); ++at) {
-            if (at->first != shape) continue;
-            const auto listed = std::find(aside.children.begin(), aside.children.end(), at->second);
-            if (listed != aside.children.end()) aside.children.erase(listed);
-            at->second->SetParent(nullptr);
-            delete at->second;
-            aside.channels.erase(at);
+        for (ChannelAside& channel : aside.channels) {
+            if (channel.shape != shape || !channel.own) continue;
+            auto& children = aside.children;
+            const auto listed = std::find(children.begin(), children.end(), channel.own);
+            if (listed != children.end()) children.erase(listed);
+            channel.own->SetParent(nullptr);
+            delete channel.own;
+            channel.own = nullptr;
             break;
         }
         return true;

@@ -166,6 +166,8 @@ public:
     // Every take's channels, and the shapes' names, back as they were before the renaming: the
     // very channels, in their places. Allocates nothing: it only swaps what the renaming made.
     void RestoreShapeChannels();
+    // A take node leaving the node gets its channels back first.
+    void ForgetTakeNode(KQovTakeNode* takeNode) override;
     void ConvertShapeChannels(KQovTakeNode* takeNode);
     static KString MakeShapeChannelName(const char* name);
     static KString MakeDefaultShapeChannelName(int index);
@@ -199,15 +201,24 @@ private:
         // `held` is swapped with the shape's name: the written one while the file is written.
         KString current, written, channel, held;
     };
+    // A shape's own channel, listed nowhere until given back (the root stays its parent; null
+    // once the shape is destroyed), and the copy listed in its place.
+    struct ChannelAside {
+        const KQovShape* shape;
+        KFCurveNode* own;
+        KFCurveNode* copy;
+    };
     // A take whose shape channels a version-5 write renamed: the root's list of channels as it
-    // was, each shape's own channel, listed nowhere until given back (the root stays its parent),
-    // and the copies listed in their place.
+    // was, the list given to it (to tell whether the write's callbacks changed it) and the
+    // channels set aside.
     struct ChannelsAside {
         KQovTakeNode* take;
         std::vector<KFCurveNode*> children;
-        std::vector<std::pair<const KQovShape*, KFCurveNode*>> channels;
-        std::vector<KFCurveNode*> copies;
+        std::vector<KFCurveNode*> written;
+        std::vector<ChannelAside> channels;
     };
+    // One take's channels back in its root; allocates nothing.
+    static void GiveBack(ChannelsAside& aside);
 
     void DestroyAllLinks();
     KString& ShapeName(size_t index) const { return mShapes[index]->mHeldName; }

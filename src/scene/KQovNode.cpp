@@ -390,6 +390,10 @@ void KQovNode::BuildChannels(KQovTakeNode* takeNode, const std::vector<ChannelPl
     }
 }
 
+void KQovNode::ForgetTakeNode(KQovTakeNode* takeNode) {
+    if (mAttribute) mAttribute->ForgetTakeNode(takeNode);
+}
+
 void KQovNode::InitTakeNodeChannels(KQovTakeNode* takeNode) {
     if (!takeNode || !takeNode->GetRoot()) return;
     std::vector<ChannelPlan> plan;

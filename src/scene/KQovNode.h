@@ -98,6 +98,7 @@ public:
     // "Transform" (T, R, S with X, Y, Z) and "Visibility", the other animatable
     // properties, then the attribute's channels; linked in "Default".
     void InitTakeNodeChannels(KQovTakeNode* takeNode) override;
+    void ForgetTakeNode(KQovTakeNode* takeNode) override;
     void AfterPropertiesRead() override { CopyPropertiesToPivots(); }
     // For writers: the "Default" take as LendDefaultTakeNode and WritePropertyDefaults would
     // give it, while the node has not made it: made from the node's plan, without links, in

@@ -48,6 +48,8 @@ public:
     virtual void ClearNode();
     virtual void InitTakeNodeChannels(KQovTakeNode*) {}
     virtual void RemoveTakeNodeChannels(KQovTakeNode*) {}
+    // Told before a take node leaves the node.
+    virtual void ForgetTakeNode(KQovTakeNode*) {}
     // False for an attribute that never has channels: its node's takes are then left unmade.
     virtual bool HasTakeNodeChannels() const { return true; }
     virtual void CollectProperties(std::vector<KProperty*>&) {}

@@ -329,6 +329,7 @@ bool KQovTakeNodeContainer::RemoveTakeNode(int index) {
     }
     // The current take stays current when a take below it goes.
     if (mCurrent >= index) --mCurrent;
+    ForgetTakeNode(mTakeNodes[size_t(index)].get());
     RemoveLinksUnder(mTakeNodes[size_t(index)]->GetRoot());
     mTakeIndex.reset();
     mTakeNodes.erase(mTakeNodes.begin() + index);

@@ -48,6 +48,8 @@ public:
     virtual bool GetAnimationInterval(KTime& start, KTime& stop);
     // Builds the channel tree of a new take node.
     virtual void InitTakeNodeChannels(KQovTakeNode* takeNode) = 0;
+    // Told before a take node is removed.
+    virtual void ForgetTakeNode(KQovTakeNode*) {}
     // The user-property record of a property, made by the object manager; null
     // without a manager.
     virtual KQovUserProperty* CreateManagerRecord(KProperty* property);

@@ -209,17 +209,22 @@ TEST(KQovGeometry, ChannelNames) {
 }
 
 // Version-5 renaming over three takes, then restoring, leaves names and channels as before: the
-// very channels, in their places. A shape destroyed in between leaves with its channels.
+// very channels, in their places. A shape destroyed in between leaves with its channels; one
+// added keeps its own, and a take removed in between takes its channels with it.
 TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
     struct Row {
         bool nurb;
         const char* written;
         const char* channel;
         bool destroyA;
+        const char* between;  // "add": a shape added; "remove": the last take removed
     };
-    for (const Row& row : {Row{true, "Shape 03", "Shape 03 (Shape)", false},
-                           Row{false, "Blink", "Blink (Shape)", false},
-                           Row{false, "Blink", "Blink (Shape)", true}}) {
+    for (const Row& row : {Row{true, "Shape 03", "Shape 03 (Shape)", false, ""},
+                           Row{false, "Blink", "Blink (Shape)", false, ""},
+                           Row{false, "Blink", "Blink (Shape)", true, ""},
+                           Row{false, "Blink", "Blink (Shape)", true, "add"},
+                           Row{true, "Shape 03", "Shape 03 (Shape)", false, "remove"}}) {
+        const std::string between = row.between;
         KQovNode node(nullptr, "Model::Lid");
         node.AddTakeNode("Walk");
         node.AddTakeNode("Run");
@@ -241,13 +246,16 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
             EXPECT_EQ(Channel(node, take, "Blink"), nullptr);
         }
         if (row.destroyA) delete g->GetShape(0);
+        if (between == "add") g->AddShape(new KQovShape(nullptr), "Late");
+        if (between == "remove") node.RemoveTakeNode(2);
         g->RestoreShapeChannels();
         g->ClearSavedShapeNames();
         const int blink = row.destroyA ? 1 : 2;
-        ASSERT_EQ(g->GetShapeCount(), row.destroyA ? 2 : 3);
+        ASSERT_EQ(g->GetShapeCount(), (row.destroyA ? 2 : 3) + (between == "add"));
+        ASSERT_EQ(node.GetTakeNodeCount(), between == "remove" ? 2 : 3);
         EXPECT_STREQ(g->GetShapeName(blink), "Blink");
         EXPECT_EQ(node.GetTakeNode(1)->GetRoot()->FindIndexByName("Blink"), blinkAt - row.destroyA);
-        for (int take = 0; take < 3; ++take) {
+        for (int take = 0; take < node.GetTakeNodeCount(); ++take) {
             KFCurveNode* channel = Channel(node, take, "Blink");
             ASSERT_TRUE(channel && channel->GetCurve()) << take;
             EXPECT_EQ(channel, blinks[size_t(take)]);
@@ -255,6 +263,7 @@ TEST(KQovGeometry, Version5RenameAndRestoreOverThreeTakes) {
             EXPECT_EQ(Channel(node, take, row.channel), nullptr);
             EXPECT_EQ(Channel(node, take, "A") == nullptr, row.destroyA);
             EXPECT_NE(Channel(node, take, "B"), nullptr);
+            EXPECT_EQ(Channel(node, take, "Late") != nullptr, between == "add");
         }
         node.SetNodeAttribute(nullptr);
         delete g;

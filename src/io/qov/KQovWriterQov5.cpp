@@ -203,7 +203,8 @@ bool KQovWriterQov5::Write(KQovScene* scene, KStreamOptions* options, KQovProper
     if (IsVersion5()) CollectGeometryNodes(scene->GetRootNode(), geometryNodes);
     // Each gives back what it renamed, allocating nothing.
     ScopeExit restoreShapes([&geometryNodes] {
-        for (KQovNode* node : geometryNodes) node->GetGeometry()->ClearSavedShapeNames();
+        for (KQovNode* node : geometryNodes)
+            if (KQovGeometry* geometry = node->GetGeometry()) geometry->ClearSavedShapeNames();
     });
     for (KQovNode* node : geometryNodes) {
         KQovGeometry* geometry = node->GetGeometry();
