@@ -136,6 +136,11 @@ public:
     void ReadLookAt(KQovNode* node);
     void ReadPivots(KQovNode* node);
     void ReadDefaultChannels(KQovNode* node);
+    // The channels caught for properties that had none yet, those with keys kept for
+    // GiveHeldKeys; the holders leave the root.
+    void KeepHeldKeys(KFCurveNode* root, const std::vector<KFCurveNode*>& holders);
+    // The kept keys go to the channels the wrapped properties got.
+    void GiveHeldKeys(KQovNode* node);
     // Whether the model's channels in the open record hold just what the node's plan makes
     // (then its "Default" take may stay unmade); the channels are left to be read either way.
     bool KeepsPlannedTake(KQovNode* node);
@@ -420,7 +425,8 @@ private:
     KStringMap mNodes{20};
     std::vector<KQovNode*> mNodesInFileOrder;     // mNodes as the file gives them
     std::string mMediaLost;  // why the read's first media that could not be extracted were not
-    std::vector<const KProperty*> mWrappedSlots;  // WrapUserProperties' table
+    std::vector<const KProperty*> mWrappedSlots;          // WrapUserProperties' table
+    std::vector<std::unique_ptr<KFCurveNode>> mHeldKeys;  // KeepHeldKeys' channels
     KStringMap mLookAtNames{20};
     KStringMap mUpVectorNames{20};
     KStringMap mBackgroundNames{20};

@@ -138,6 +138,7 @@ void KQovReaderQov::ReadModel(KQovNode* node) {
     ReadDefaultChannels(node);
     if (old) SetUserPropertiesFromTake(node);
     WrapUserProperties(node);
+    GiveHeldKeys(node);
     // Older files may lack the shape channels the geometry needs in the default take.
     KQovGeometry* geometry = node->GetGeometry();
     if (old && geometry) geometry->InitTakeNodeChannels(node->GetDefaultTakeNode());

@@ -271,6 +271,52 @@ void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserCha
     }
 }
 
+// The channels of the properties a version-6 property block made are made when the properties
+// are wrapped, after the read, carrying the properties' values. Meanwhile holders of their names
+// catch the file's channels, whose keys the made channels then take.
+std::vector<KFCurveNode*> HoldPropertyChannels(KQovNode* node, KFCurveNode* root) {
+    std::vector<KFCurveNode*> holders;
+    KQovPropertyHandler* set = node->GetPropertyHandler();
+    for (int i = 0; set && i < set->GetPropertyCount(); ++i) {
+        const KProperty* property = set->GetProperty(i);
+        const char* name = property && property->TestFlag(KProperty::eAnimatable)
+                               ? node->GetChannelName(property)
+                               : nullptr;
+        if (!name || root->FindIndexByName(name) >= 0) continue;
+        auto holder = std::make_unique<KFCurveNode>(name, name, nullptr);
+        // Components are read only into children already there.
+        if (KQovTakeNodeContainer::GetChannelComponentCount(property) == 3)
+            for (int c = 0; c < 3; ++c) {
+                const char* component = KQovTakeNodeContainer::GetComponentName(c);
+                holder->Add(new KFCurveNode(component, component, nullptr));
+            }
+        root->Add(holder.get());
+        holders.push_back(holder.release());
+    }
+    return holders;
+}
+
+// A holder's keys, with its extrapolation; the default value and colour stay the curve's own.
+void CopyKeys(const KFCurve& from, KFCurve& to) {
+    if (from.KeyGetCount() == 0) return;
+    const float value = to.GetValue();
+    float color[3];
+    std::copy(to.GetColor(), to.GetColor() + 3, color);
+    to.CopyFrom(from);
+    to.SuspendChangeNotification();
+    to.SetValue(value);
+    to.DiscardPendingChanges();
+    to.ResumeChangeNotification();
+    to.SetColor(color);
+}
+
+bool CaughtKeys(const KFCurveNode* node) {
+    if (node->GetCurve() && node->GetCurve()->KeyGetCount() > 0) return true;
+    for (int i = 0; i < node->GetCount(); ++i)
+        if (CaughtKeys(node->Get(i))) return true;
+    return false;
+}
+
 bool SameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof(float)) == 0;
 }
@@ -362,6 +408,15 @@ bool SameChannels(KFCurveNode* a, KFCurveNode* b, std::vector<int8_t>& read) {
 
 }  // namespace
 
+void KQovReaderQov::KeepHeldKeys(KFCurveNode* root, const std::vector<KFCurveNode*>& holders) {
+    mHeldKeys.clear();
+    for (KFCurveNode* holder : holders) {
+        root->Remove(root->FindIndexByName(holder->GetName()));
+        std::unique_ptr<KFCurveNode> owned(holder);
+        if (CaughtKeys(holder)) mHeldKeys.push_back(std::move(owned));
+    }
+}
+
 bool KQovReaderQov::KeepsPlannedTake(KQovNode* node) {
     if (!mPlannedTakes) mPlannedTakes = std::make_unique<KQovDefaultTakeSketch>();
     KQovTakeNode* planned = node->SketchPlannedTake(*mPlannedTakes);
@@ -405,10 +460,33 @@ void KQovReaderQov::ReadDefaultChannels(KQovNode* node) {
     const std::vector<WrittenUserChannel> held = mFile->IsVersion5Layout()
                                                      ? HoldWrittenUserChannels(node, root)
                                                      : std::vector<WrittenUserChannel>();
+    const std::vector<KFCurveNode*> holders =
+        mFile->IsVersion5Layout() ? std::vector<KFCurveNode*>() : HoldPropertyChannels(node, root);
     const auto route = RouteOfShapes(node, take);
-    while (KFCurveNode::Retrieve(*mFile.get(), root, true, false, true, route)) {
+    while (KFCurveNode::Retrieve(*mFile.get(), root, false, false, true, route)) {
     }
     TakeWrittenUserChannels(root, held);
+    KeepHeldKeys(root, holders);
+}
+
+void KQovReaderQov::GiveHeldKeys(KQovNode* node) {
+    // Without keys held the take is not even looked at (an unmade one stays so).
+    if (mHeldKeys.empty()) return;
+    KQovTakeNode* take = node->GetDefaultTakeNode();
+    KFCurveNode* root = take ? take->GetRoot() : nullptr;
+    for (const std::unique_ptr<KFCurveNode>& holder : mHeldKeys) {
+        KFCurveNode* channel = root ? root->Get(root->FindIndexByName(holder->GetName())) : nullptr;
+        if (!channel) continue;
+        const bool components = holder->GetCount() > 0;
+        for (int c = 0; c < (components ? holder->GetCount() : 1); ++c) {
+            KFCurveNode* from = components ? holder->Get(c) : holder.get();
+            KFCurveNode* to =
+                components ? channel->Get(channel->FindIndexByName(from->GetName())) : channel;
+            if (from->GetCurve() && to && to->GetCurve())
+                CopyKeys(*from->GetCurve(), *to->GetCurve());
+        }
+    }
+    mHeldKeys.clear();
 }
 
 // A block that holds the property's own record gives the property as it was: name, type,

@@ -469,9 +469,9 @@ TEST(KQovUserPropertyRoundTrip, PropertyNamedAsAShapeStaysApartFromIt) {
 }
 
 // The same in a file of another writer, which names the two alike: the shape takes a free name,
-// with the warning, and each keeps its value and its keys in every take. A property without a
-// channel takes no channel name; the shape's own property, listed as a user property, keeps
-// them as well.
+// with the warning, and each keeps its value and its keys in every take, the Default take's
+// (kept in the model block, beside the visibility's) too. A property without a channel takes
+// no channel name; the shape's own property, listed as a user property, keeps them as well.
 TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
     const struct {
         int id;
@@ -494,10 +494,12 @@ TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
         u->SetFlag(KQovUserProperty::eFlagAnimatable, c.animatable);
         s.node->AddUserProperty(u);
         u->SetValue(42.0);
-        for (const char* take : {"Walk", "Run"}) {
-            const float base = take[0] == 'W' ? 0.0f : 10.0f;
-            KQovTakeNode* added = s.node->AddTakeNode(take);
+        for (const char* take : {"Default", "Walk", "Run"}) {
+            const float base = take[0] == 'W' ? 0.0f : take[0] == 'R' ? 10.0f : 20.0f;
+            KQovTakeNode* added =
+                take[0] == 'D' ? s.node->GetDefaultTakeNode() : s.node->AddTakeNode(take);
             KeyTwice(added, "Smile", base + 3.0f);
+            KeyTwice(added, "Visibility", 0.0f);
             if (c.animatable) KeyTwice(added, "xmile", base + 7.0f);
         }
         const std::string name = tmp / "smile.qov";
@@ -533,6 +535,9 @@ TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
         EXPECT_EQ(property->GetDouble(), weight);
         EXPECT_EQ(Keys(node, "Walk", given), "0:3.000000 1:4.000000 ");
         EXPECT_EQ(Keys(node, "Run", given), "0:13.000000 1:14.000000 ");
+        EXPECT_EQ(Keys(node, "Default", given), "0:23.000000 1:24.000000 ");
+        for (const char* take : {"Default", "Walk", "Run"})
+            EXPECT_EQ(Keys(node, take, "Visibility"), "0:0.000000 1:1.000000 ") << take;
         KQovUserProperty* smile = node->FindUserProperty("smile");
         ASSERT_NE(smile, nullptr);
         double value = 0.0;
@@ -541,5 +546,6 @@ TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
         if (!c.animatable) continue;
         EXPECT_EQ(Keys(node, "Walk", "smile"), "0:7.000000 1:8.000000 ");
         EXPECT_EQ(Keys(node, "Run", "smile"), "0:17.000000 1:18.000000 ");
+        EXPECT_EQ(Keys(node, "Default", "smile"), "0:27.000000 1:28.000000 ");
     }
 }
