@@ -136,8 +136,8 @@ public:
     void ReadLookAt(KQovNode* node);
     void ReadPivots(KQovNode* node);
     void ReadDefaultChannels(KQovNode* node);
-    // The channels caught for properties that had none yet, those with keys kept for
-    // GiveHeldKeys; the holders leave the root.
+    // The channels caught for properties that had none yet, those with keys or a colour kept
+    // for GiveHeldKeys; the holders leave the root.
     void KeepHeldKeys(KFCurveNode* root, const std::vector<KFCurveNode*>& holders);
     // The kept keys go to the channels the wrapped properties got.
     void GiveHeldKeys(KQovNode* node);
