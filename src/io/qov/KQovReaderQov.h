@@ -423,7 +423,7 @@ private:
     KQovImporter* mImporter;
     KStreamOptionsQov* mOptions = nullptr;
     KStringMap mNodes{20};
-    std::vector<KQovNode*> mNodesInFileOrder;     // mNodes as the file gives them
+    std::vector<KQovNode*> mNodesInFileOrder;  // mNodes as the file gives them
     std::string mMediaLost;  // why the read's first media that could not be extracted were not
     std::vector<const KProperty*> mWrappedSlots;          // WrapUserProperties' table
     std::vector<std::unique_ptr<KFCurveNode>> mHeldKeys;  // KeepHeldKeys' channels
