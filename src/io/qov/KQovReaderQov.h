@@ -136,8 +136,8 @@ public:
     void ReadLookAt(KQovNode* node);
     void ReadPivots(KQovNode* node);
     void ReadDefaultChannels(KQovNode* node);
-    // The channels caught for properties that had none yet, those with keys kept for
-    // GiveHeldKeys; the holders leave the root.
+    // The channels caught for properties that had none yet, those with keys or a colour kept
+    // for GiveHeldKeys; the holders leave the root.
     void KeepHeldKeys(KFCurveNode* root, const std::vector<KFCurveNode*>& holders);
     // The kept keys go to the channels the wrapped properties got.
     void GiveHeldKeys(KQovNode* node);
@@ -423,7 +423,7 @@ private:
     KQovImporter* mImporter;
     KStreamOptionsQov* mOptions = nullptr;
     KStringMap mNodes{20};
-    std::vector<KQovNode*> mNodesInFileOrder;     // mNodes as the file gives them
+    std::vector<KQovNode*> mNodesInFileOrder;  // mNodes as the file gives them
     std::string mMediaLost;  // why the read's first media that could not be extracted were not
     std::vector<const KProperty*> mWrappedSlots;          // WrapUserProperties' table
     std::vector<std::unique_ptr<KFCurveNode>> mHeldKeys;  // KeepHeldKeys' channels

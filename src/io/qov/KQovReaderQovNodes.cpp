@@ -8,6 +8,7 @@
 // (KMakePrefixedName). Writers keep writing full names.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -271,9 +272,19 @@ void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserCha
     }
 }
 
+// A holder's curve: its colour stays NaN unless the file gives one.
+KFCurve* UncolouredCurve() {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    return KFCurve::Create(0.0, nan, nan, nan);
+}
+
+bool ColourRead(const KFCurve& curve) {
+    return !std::isnan(curve.GetColor()[0]);
+}
+
 // The channels of the properties a version-6 property block made are made when the properties
 // are wrapped, after the read, carrying the properties' values. Meanwhile holders of their names
-// catch the file's channels, whose keys the made channels then take.
+// catch the file's channels, whose keys and colour the made channels then take.
 std::vector<KFCurveNode*> HoldPropertyChannels(KQovNode* node, KFCurveNode* root) {
     std::vector<KFCurveNode*> holders;
     KQovPropertyHandler* set = node->GetPropertyHandler();
@@ -289,19 +300,27 @@ std::vector<KFCurveNode*> HoldPropertyChannels(KQovNode* node, KFCurveNode* root
             for (int c = 0; c < 3; ++c) {
                 const char* component = KQovTakeNodeContainer::GetComponentName(c);
                 holder->Add(new KFCurveNode(component, component, nullptr));
+                holder->Get(c)->SetCurve(UncolouredCurve());
             }
+        else
+            holder->SetCurve(UncolouredCurve());
         root->Add(holder.get());
         holders.push_back(holder.release());
     }
     return holders;
 }
 
-// A holder's keys, with its extrapolation; the default value and colour stay the curve's own.
+// A holder's keys, with its extrapolation, and the colour the file gave; the default value stays
+// the curve's own.
 void CopyKeys(const KFCurve& from, KFCurve& to) {
-    if (from.KeyGetCount() == 0) return;
-    const float value = to.GetValue();
     float color[3];
     std::copy(to.GetColor(), to.GetColor() + 3, color);
+    if (ColourRead(from)) std::copy(from.GetColor(), from.GetColor() + 3, color);
+    if (from.KeyGetCount() == 0) {
+        to.SetColor(color);
+        return;
+    }
+    const float value = to.GetValue();
     to.CopyFrom(from);
     to.SuspendChangeNotification();
     to.SetValue(value);
@@ -310,10 +329,12 @@ void CopyKeys(const KFCurve& from, KFCurve& to) {
     to.SetColor(color);
 }
 
-bool CaughtKeys(const KFCurveNode* node) {
-    if (node->GetCurve() && node->GetCurve()->KeyGetCount() > 0) return true;
+// Whether a holder caught keys or a colour.
+bool CaughtAny(const KFCurveNode* node) {
+    const KFCurve* curve = node->GetCurve();
+    if (curve && (curve->KeyGetCount() > 0 || ColourRead(*curve))) return true;
     for (int i = 0; i < node->GetCount(); ++i)
-        if (CaughtKeys(node->Get(i))) return true;
+        if (CaughtAny(node->Get(i))) return true;
     return false;
 }
 
@@ -413,7 +434,7 @@ void KQovReaderQov::KeepHeldKeys(KFCurveNode* root, const std::vector<KFCurveNod
     for (KFCurveNode* holder : holders) {
         root->Remove(root->FindIndexByName(holder->GetName()));
         std::unique_ptr<KFCurveNode> owned(holder);
-        if (CaughtKeys(holder)) mHeldKeys.push_back(std::move(owned));
+        if (CaughtAny(holder)) mHeldKeys.push_back(std::move(owned));
     }
 }
 

@@ -502,6 +502,11 @@ TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
             KeyTwice(added, "Visibility", 0.0f);
             if (c.animatable) KeyTwice(added, "xmile", base + 7.0f);
         }
+        // A colour of its own too, which the channel made for the property after the read takes.
+        const float tint[3] = {0.75f, 0.0f, 0.5f};
+        if (c.animatable)
+            s.node->GetDefaultTakeNode()->GetRoot()->FindChildByName("xmile")->GetCurve()->SetColor(
+                tint);
         const std::string name = tmp / "smile.qov";
         ASSERT_TRUE(Export(s.scene, name, c.id));
         std::string bytes = qovtest::ReadAll(name);
@@ -547,5 +552,8 @@ TEST(KQovUserPropertyRoundTrip, FileOfAPropertyNamedAsAShapeKeepsBoth) {
         EXPECT_EQ(Keys(node, "Walk", "smile"), "0:7.000000 1:8.000000 ");
         EXPECT_EQ(Keys(node, "Run", "smile"), "0:17.000000 1:18.000000 ");
         EXPECT_EQ(Keys(node, "Default", "smile"), "0:27.000000 1:28.000000 ");
+        const float* color =
+            node->GetDefaultTakeNode()->GetRoot()->FindChildByName("smile")->GetCurve()->GetColor();
+        EXPECT_EQ(std::vector<float>(color, color + 3), std::vector<float>(tint, tint + 3));
     }
 }
