@@ -547,8 +547,8 @@ void KQovGeometry::YieldChannelName(const char* name) {
         ShapeName(i) = given;
         CreateShapeProperty(int(i));
         if (KProperty* property = set->FindProperty(given.Buffer())) property->SetDouble(weight);
-        const std::vector<std::pair<KString, KString>> rename{{old, given}};
-        for (int t = 0; t < node->GetTakeNodeCount(); ++t) RenameChannels(node->GetTakeNode(t), rename);
+        for (int t = 0; t < node->GetTakeNodeCount(); ++t)
+            RenameChannel(node->GetTakeNode(t), old.Buffer(), given.Buffer());
         NoteRenamed(mShapeWarnings, old.Buffer(), given);
     }
 }
@@ -558,35 +558,17 @@ void KQovGeometry::ClearSavedShapeNames() {
     mSaved.clear();
 }
 
-void KQovGeometry::RenameChannels(KQovTakeNode* takeNode,
-                                  const std::vector<std::pair<KString, KString>>& renames) {
+void KQovGeometry::RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to) {
     KFCurveNode* root = takeNode ? takeNode->GetRoot() : nullptr;
-    if (!root) return;
-    // Every channel is found before any is renamed; one found again (its name, letter case
-    // aside) is renamed the first time only.
-    std::vector<std::pair<KFCurveNode*, size_t>> found;  // channel, rename
-    found.reserve(renames.size());
-    for (size_t i = 0; i < renames.size(); ++i)
-        if (KFCurveNode* child = ChildNamed(takeNode, renames[i].first.Buffer()))
-            found.emplace_back(child, i);
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end(),
-                            [](const auto& a, const auto& b) { return a.first == b.first; }),
-                found.end());
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a.second < b.second; });
-    // Copied, not moved, and every copy made before any channel goes: a refused allocation part
-    // way leaves every old channel whole. A channel deleted leaves an empty place; the others do
-    // not move.
-    std::vector<std::unique_ptr<KFCurveNode>> renamed;
-    renamed.reserve(found.size());
-    for (const auto& [child, i] : found) {
-        renamed.emplace_back(KFCurveNode::Create(renames[i].second.Buffer(), child->GetDataType()));
-        renamed.back()->CopyFrom(child, false);
-    }
-    root->Reserve(root->GetCount() + int(renamed.size()));
-    for (const auto& [child, i] : found) root->DeleteChild(child);
-    for (auto& channel : renamed) root->Add(channel.release());
+    KFCurveNode* child = root ? ChildNamed(takeNode, from) : nullptr;
+    if (!child) return;
+    // Copied, not moved, the copy made before the channel goes: a refused allocation leaves the
+    // old channel whole.
+    std::unique_ptr<KFCurveNode> renamed(KFCurveNode::Create(to, child->GetDataType()));
+    renamed->CopyFrom(child, false);
+    root->Reserve(root->GetCount() + 1);
+    root->DeleteChild(child);
+    root->Add(renamed.release());
 }
 
 void KQovGeometry::SaveVersion5Names(std::vector<std::pair<KString, KString>>& given) {

@@ -186,8 +186,8 @@ private:
     struct ShapeNames;
     ShapeNames* IndexedShapeNames();
     void CreateShapeProperty(int index);
-    static void RenameChannels(KQovTakeNode* takeNode,
-                               const std::vector<std::pair<KString, KString>>& renames);
+    // The take's channel `from`, letter case aside, under the name `to`, keys and all.
+    static void RenameChannel(KQovTakeNode* takeNode, const char* from, const char* to);
     void SaveVersion5Names(std::vector<std::pair<KString, KString>>& given);
     void RemoveChannelNamed(KQovTakeNode* takeNode, const char* name);
     // The channel of `shape` that a version-5 renaming set aside from the take goes; false when

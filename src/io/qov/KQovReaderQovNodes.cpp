@@ -255,20 +255,28 @@ std::vector<WrittenUserChannel> HoldWrittenUserChannels(KQovNode* node, KFCurveN
     return held;
 }
 
+// Each curve a holder caught, with the channel's node of its component (the channel itself
+// for a holder without components).
+template <class Give>
+void ForEachHeldCurve(KFCurveNode* holder, KFCurveNode* channel, Give give) {
+    const bool components = holder->GetCount() > 0;
+    for (int c = 0; c < (components ? holder->GetCount() : 1); ++c) {
+        KFCurveNode* from = components ? holder->Get(c) : holder;
+        KFCurveNode* to =
+            components ? channel->Get(channel->FindIndexByName(from->GetName())) : channel;
+        if (from && from->GetCurve() && to) give(*from->GetCurve(), *to);
+    }
+}
+
 // What a holder caught goes into the property's own channel; the holder goes.
 void TakeWrittenUserChannels(KFCurveNode* root, const std::vector<WrittenUserChannel>& held) {
     // Last first: each holder is then the root's last child, found and removed at once.
     for (auto it = held.rbegin(); it != held.rend(); ++it) {
-        const WrittenUserChannel& h = *it;
-        const bool components = h.channel->GetCount() == 3;
-        for (int c = 0; c < (components ? 3 : 1); ++c) {
-            KFCurveNode* from = components ? h.holder->Get(c) : h.holder;
-            KFCurveNode* to = components ? h.channel->Get(c) : h.channel;
-            if (!from || !from->GetCurve() || !to) continue;
-            if (!to->GetCurve()) to->SetCurve(KFCurve::Create());
-            to->GetCurve()->CopyFrom(*from->GetCurve());
-        }
-        root->DeleteChild(h.holder);
+        ForEachHeldCurve(it->holder, it->channel, [](const KFCurve& from, KFCurveNode& to) {
+            if (!to.GetCurve()) to.SetCurve(KFCurve::Create());
+            to.GetCurve()->CopyFrom(from);
+        });
+        root->DeleteChild(it->holder);
     }
 }
 
@@ -498,14 +506,9 @@ void KQovReaderQov::GiveHeldKeys(KQovNode* node) {
     for (const std::unique_ptr<KFCurveNode>& holder : mHeldKeys) {
         KFCurveNode* channel = root ? root->Get(root->FindIndexByName(holder->GetName())) : nullptr;
         if (!channel) continue;
-        const bool components = holder->GetCount() > 0;
-        for (int c = 0; c < (components ? holder->GetCount() : 1); ++c) {
-            KFCurveNode* from = components ? holder->Get(c) : holder.get();
-            KFCurveNode* to =
-                components ? channel->Get(channel->FindIndexByName(from->GetName())) : channel;
-            if (from->GetCurve() && to && to->GetCurve())
-                CopyKeys(*from->GetCurve(), *to->GetCurve());
-        }
+        ForEachHeldCurve(holder.get(), channel, [](const KFCurve& from, KFCurveNode& to) {
+            if (to.GetCurve()) CopyKeys(from, *to.GetCurve());
+        });
     }
     mHeldKeys.clear();
 }
